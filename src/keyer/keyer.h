@@ -1,0 +1,150 @@
+// The keyer of one frame: its images, the parameter snapshot the stages read,
+// the backing analysis, the derived edge tables and the five stage flags.
+// Each keying stage is a CKeyer operation implemented in src/stages/.
+#pragma once
+
+#include <cstdint>
+
+#include "image/image.h"
+#include "image/object.h"
+#include "platform/rect.h"
+
+struct ShadingLimits;
+
+// The parameter snapshot. Colours are red, green, blue doubles.
+class KeyerParams : public CObject {
+  public:
+    KeyerParams();
+    KeyerParams(const KeyerParams& other);
+    ~KeyerParams() override;
+    KeyerParams& operator=(const KeyerParams& other);
+    void SetDefaults();
+
+    int32_t assigned;
+    double bgCorrectionColor[3];
+    double bgCorrectionStrength;
+    double bgCorrectionBrightness;
+    int32_t bgCorrectionMode;
+    double separationColor[3];
+    double separationLevel;
+    double separationDeviation;
+    double transparencyColor[3];
+    double transparencyStrength;
+    double transparencyThreshold;
+    double shadowColor[3];
+    double shadowChroma;
+    double shadowBrightness;
+    double lightColor[3];
+    double lightChroma;
+    double lightBrightness;
+    double reflectionColor[3];
+    double reflectionChroma;
+    double reflectionBrightness;
+    double reflectionStrength;
+    double backingChromaticity[3];
+    double fgCorrectionColor[3];
+    double fgCorrectionStrength;
+    double fgCorrectionBrightness;
+    int32_t fgCorrectionMode;
+    double transparencyEdge;
+};
+
+// Channel indices of channelOrder and of arrays indexed by them.
+enum ChannelIndex { kChannelBlue = 0, kChannelGreen = 1, kChannelRed = 2 };
+
+// Key-in modes (keyInMode).
+enum KeyInMode {
+    kKeyInPlusFg = 0,
+    kKeyInMinusFg = 1,
+    kFgMinusKeyIn = 2,
+    kNoKeyOut = 3,
+};
+
+class CKeyer : public CObject {
+  public:
+    CKeyer();
+    ~CKeyer() override;
+
+    // --- state (keyer/keyer.cpp) ---
+    int SetImages(CImageBaseClass* matte, CImageBaseClass* keyOut, CImageBaseClass* keyIn,
+                  CImageBaseClass* background, CImageBaseClass* foreground,
+                  CImageBaseClass* output);
+    int SetSmoothBgShadow(int on);
+    int SetParams(const KeyerParams& snapshot);
+    void InvalidateMatte();
+    void InvalidateBackground();
+
+    // --- stage controller (keyer/controller.cpp) ---
+    int Update(int32_t request);
+
+    // --- backing colour (stages/backing.cpp, stages/refine.cpp) ---
+    int SetBackingColour(uint8_t blue, uint8_t green, uint8_t red, int refine);
+    void GetBackingColour(uint8_t* red, uint8_t* green, uint8_t* blue);
+    // t = (blue, green, red) in and out.
+    int RefineBackingColour(double* t);
+
+    // --- background colour correction (stages/bgcorrection.cpp) ---
+    int CorrectBackground(CImageBaseClass* destination);
+    int RenderCorrectedBackgroundView();
+    int UpdateCorrectedBackground();
+
+    // --- separation chain and its views ---
+    int Separate();
+    int GradeTransparency();
+    void SetKeyInMode(int32_t mode);
+    int CombineKeyIn();
+    void BuildEdgeProfile(double e);
+    int SoftenEdge();
+    int RenderSeparationView();
+    int RenderTransparencyView();
+    int RenderQuickComposite();
+
+    // --- shading, underlay, composite ---
+    int ComputeShadingLimits(ShadingLimits& limits);
+    int SmoothShadingRatio();
+    int RenderShadowsView();
+    int RenderLightsView();
+    int FillUnderlay();
+    int SmoothUnderlay();
+    int Composite();
+
+    // Band rectangle of most stages: the whole frame (inclusive), intersected
+    // with cropRect reduced by 1 at right and bottom when the crop is on.
+    RECT BandRect() const;
+    // Shading buffer allocation for the wanted state (keyer/keyer.cpp).
+    int AllocateShadingBuffer(int on);
+
+    // Members, in order.
+    int32_t keyInMode;
+    KeyerParams params;
+    KeyerParams defaultParams;
+    int32_t hasKeyIn;
+    int32_t cropEnabled;
+    RECT cropRect;
+    float* shadingBuffer;
+    int32_t shadingBufferCount;
+    uint16_t filterWidth;
+    uint16_t filterHeight;
+    int32_t bgCorrectionDirty;
+    int32_t separationDirty;
+    int32_t spillShadowDirty;
+    int32_t compositeDirty;
+    int32_t keyInDirty;
+    int32_t separationView;
+    int32_t smoothBgShadow;
+    int32_t channelOrder[3];
+    uint8_t edgeProfile[11];
+    double edgeWeights[11];
+    CImageBaseClass* matteImage;
+    CImageBaseClass* keyInMatte;
+    CImageBaseClass* keyOutMatte;
+    CImageBaseClass* edgeImage;
+    CImageBaseClass* foregroundImage;
+    CImageBaseClass* backgroundImage;
+    CImageBaseClass* outputImage;
+    CImageBaseClass* correctedBackground;
+    CImageBaseClass* ownCorrectedBackground;
+    CImageBaseClass* underlayImage;
+    int32_t width;
+    int32_t height;
+};
