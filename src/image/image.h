@@ -4,6 +4,7 @@
 // transfer, an undefined-content mark and an optional separated-fields layout.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "image/object.h"
@@ -30,6 +31,9 @@ class CImageBaseClass : public CObject {
   public:
     CImageBaseClass();
     ~CImageBaseClass() override;
+    // An image owns or wraps one pixel block; copies go through Copy/CopyRect.
+    CImageBaseClass(const CImageBaseClass&) = delete;
+    CImageBaseClass& operator=(const CImageBaseClass&) = delete;
 
     const CRuntimeClass* GetRuntimeClass() const override;
     static const CRuntimeClass classCImageBaseClass;
@@ -60,7 +64,8 @@ class CImageBaseClass : public CObject {
     int32_t RowAdvance(uint16_t n) const;
     uint16_t ViewHeight(int fieldAware) const;
     uint16_t ViewWidth() const { return (uint16_t)(view.right - view.left); }
-    int32_t ViewOrigin(int fieldAware) const;
+    // Byte offset of the view's first pixel (wide enough for any block size).
+    ptrdiff_t ViewOrigin(int fieldAware) const;
     void SetFieldMode(int on, int convert);
     int SetUndefined(int flag);
     int SplitFields(CImageBaseClass* source, int evenRowsToSecondHalf);
@@ -83,4 +88,21 @@ class CImageBaseClass : public CObject {
     uint32_t undefined;
     RECT bounds;
     uint8_t* scratchPixel;
+
+  private:
+    // First byte of the selected component of view pixel (0, 0) of the
+    // addressed field (or the frame).
+    uint8_t* ViewBase() const;
+    // Address of view pixel (x, y) without clamping.
+    uint8_t* At(int32_t x, int32_t y) const {
+        return ViewBase() + (ptrdiff_t)y * rowStride + (ptrdiff_t)x * pixelStep;
+    }
+    // Whether a (non-empty) rectangle in view rows lies inside the view.
+    bool InsideView(const RECT& rect) const;
+    void FillRows(const RECT& rect, const uint8_t* value);
+    void CopyRows(const CImageBaseClass* source, const RECT& rect);
+    // Start of view row `row` of field half `half` (0 or 1) in separated layout,
+    // or of frame row `row` (half < 0); whole pixels, no component offset.
+    uint8_t* LayoutRow(int half, int32_t row) const;
+    int ConvertLayout(int toFields);
 };

@@ -45,15 +45,20 @@ class CObject {
     virtual void AssertValid() const;
     virtual void Dump() const;
 
+    // True for the object's own class record and for the root's record (the
+    // records carry no base class, and no class derives from another but the
+    // root).
     bool IsKindOf(const CRuntimeClass* record) const;
 
     static const CRuntimeClass classCObject;
 };
 
-// Raised by loading a record with an unknown version (cause 7: bad schema).
+// Raised by loading a record with an unknown version (cause 7: bad schema),
+// and by writing to a loading archive (cause 2) or reading from a storing one
+// (cause 4).
 class CArchiveException {
   public:
-    enum Cause { none = 0, badSchema = 7 };
+    enum Cause { none = 0, readOnly = 2, writeOnly = 4, badSchema = 7 };
     explicit CArchiveException(int cause) : m_cause(cause) {}
     int m_cause;
 };
@@ -73,10 +78,10 @@ class CArchive {
     bool IsStoring() const { return mode == store; }
     bool IsLoading() const { return mode == load; }
 
-    void WriteU32(uint32_t value);
+    void WriteU32(uint32_t value); // throws CArchiveException(readOnly) when loading
     void WriteI32(int32_t value);
-    uint32_t ReadU32();  // throws CArchiveEndOfFile when fewer than 4 bytes remain
-    int32_t ReadI32();
+    uint32_t ReadU32(); // throws CArchiveEndOfFile when fewer than 4 bytes remain
+    int32_t ReadI32();  // and CArchiveException(writeOnly) when storing
 
     const std::vector<uint8_t>& Bytes() const { return buffer; }
 
