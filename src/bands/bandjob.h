@@ -14,7 +14,7 @@ class CJobSlice;
 // Worker procedure: processes one slice; nonzero = success (not evaluated).
 typedef int (*WorkerProcedure)(CJobSlice* slice);
 
-// Thread and mutex handles of the platform seam.
+// Thread and mutex handles of the platform seam (platform/threads.h).
 typedef void* JobHandle;
 
 // One unit of work, owned by its job.
@@ -52,6 +52,8 @@ class CBandJob {
     // threadCount 0: one slot per processor.
     explicit CBandJob(uint16_t threadCount);
     ~CBandJob();
+    CBandJob(const CBandJob&) = delete;
+    CBandJob& operator=(const CBandJob&) = delete;
 
     void SetProcedure(WorkerProcedure procedure, void* ctx);
     int Run(int wait);
@@ -75,6 +77,17 @@ class CBandJob {
     void* context;
     uint32_t prepared;
     JobHandle mutex;
+
+  private:
+    static uint32_t ThreadMain(void* job);
+    int CreateSlices(uint16_t count);
+    void DestroySlices();
+    // Starts a thread for the slice named in startingSlice; 0 on failure.
+    int StartSliceThread();
+    // Waits for every thread in the slot table, closes the handles and frees
+    // the slots; 0 when the wait failed (the slots then stay as they are).
+    int EndThreads();
+    static void CloseWithRetry(JobHandle thread);
 };
 
 class CAreaJob : public CBandJob {

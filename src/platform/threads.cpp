@@ -1,0 +1,349 @@
+// Threads and mutexes: the Windows calls on Windows builds, the C++ standard
+// library elsewhere.
+#include "platform/threads.h"
+
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+// ORVO_THREADS as a count from 1 to 65535, or 0 when unset or not such a
+// number.
+uint32_t ThreadCountOverride() {
+    const char* text = std::getenv("ORVO_THREADS");
+    if (!text || !*text) return 0;
+    uint32_t value = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9') return 0;
+        value = value * 10 + (uint32_t)(*p - '0');
+        if (value > 65535) return 0;
+    }
+    return value;
+}
+
+} // namespace
+
+#ifdef _WIN32
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+namespace {
+
+struct ThreadStart {
+    ThreadProcedure procedure;
+    void* argument;
+};
+
+DWORD WINAPI ThreadTrampoline(LPVOID parameter) {
+    ThreadStart start = *static_cast<ThreadStart*>(parameter);
+    delete static_cast<ThreadStart*>(parameter);
+    return start.procedure(start.argument);
+}
+
+} // namespace
+
+ThreadHandle StartThread(ThreadProcedure procedure, void* argument) {
+    if (!procedure) return nullptr;
+    ThreadStart* start = new (std::nothrow) ThreadStart{procedure, argument};
+    if (!start) return nullptr;
+    HANDLE thread = CreateThread(nullptr, 0, ThreadTrampoline, start, 0, nullptr);
+    if (!thread) delete start;
+    return thread;
+}
+
+int32_t WaitForAnyThread(const ThreadHandle* handles, uint32_t count) {
+    if (!handles || count == 0 || count > kMaxWaitHandles) return -1;
+    DWORD result = WaitForMultipleObjects(count, handles, FALSE, INFINITE);
+    if (result < WAIT_OBJECT_0 + count) return (int32_t)(result - WAIT_OBJECT_0);
+    if (result >= WAIT_ABANDONED_0 && result < WAIT_ABANDONED_0 + count)
+        return (int32_t)(result - WAIT_ABANDONED_0);
+    return -1;
+}
+
+WaitResult WaitForAllThreads(const ThreadHandle* handles, uint32_t count) {
+    if (count == 0) return kWaitDone;
+    if (!handles || count > kMaxWaitHandles) return kWaitFailed;
+    DWORD result = WaitForMultipleObjects(count, handles, TRUE, INFINITE);
+    if (result == WAIT_TIMEOUT) return kWaitTimeout;
+    if (result < WAIT_OBJECT_0 + count) return kWaitDone;
+    if (result >= WAIT_ABANDONED_0 && result < WAIT_ABANDONED_0 + count) return kWaitDone;
+    return kWaitFailed;
+}
+
+int TerminateThreadHandle(ThreadHandle thread, uint32_t exitCode) {
+    return TerminateThread(thread, exitCode) ? 1 : 0;
+}
+
+int CloseThreadHandle(ThreadHandle thread) {
+    return CloseHandle(thread) ? 1 : 0;
+}
+
+void SleepMilliseconds(uint32_t milliseconds) {
+    Sleep(milliseconds);
+}
+
+MutexHandle CreateUnnamedMutex() {
+    return CreateMutexA(nullptr, FALSE, nullptr);
+}
+
+MutexWaitResult WaitForMutex(MutexHandle mutex) {
+    if (!mutex) return kMutexFailed;
+    switch (WaitForSingleObject(mutex, INFINITE)) {
+    case WAIT_OBJECT_0:
+        return kMutexAcquired;
+    case WAIT_ABANDONED:
+        return kMutexAbandoned;
+    default:
+        return kMutexFailed;
+    }
+}
+
+int ReleaseMutexHandle(MutexHandle mutex) {
+    return mutex && ReleaseMutex(mutex) ? 1 : 0;
+}
+
+int CloseMutexHandle(MutexHandle mutex) {
+    return mutex && CloseHandle(mutex) ? 1 : 0;
+}
+
+uint32_t ProcessorCount() {
+    uint32_t forced = ThreadCountOverride();
+    if (forced) return forced;
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors ? (uint32_t)info.dwNumberOfProcessors : 1;
+}
+
+#else // standard library
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Every thread started here signals its end on one process-wide condition,
+// so that a wait can cover any set of threads. Both are never destroyed: a
+// thread whose handle was closed early may still signal while the process
+// exits.
+std::mutex& EndLock() {
+    static std::mutex* lock = new std::mutex;
+    return *lock;
+}
+
+std::condition_variable& EndSignal() {
+    static std::condition_variable* signal = new std::condition_variable;
+    return *signal;
+}
+
+// A started thread. Both the handle and the running thread hold a reference;
+// the last one to let go deletes the record.
+struct ThreadRecord {
+    std::thread thread;
+    bool ended = false; // guarded by EndLock()
+    uint32_t exitCode = 0;
+    std::atomic<int> references{2};
+};
+
+void DropReference(ThreadRecord* record) {
+    if (record->references.fetch_sub(1, std::memory_order_acq_rel) == 1) delete record;
+}
+
+struct MutexRecord {
+    std::mutex lock;
+    std::condition_variable released;
+    bool owned = false;
+    bool abandoned = false;
+    std::thread::id owner;
+    uint32_t recursion = 0;
+};
+
+typedef std::shared_ptr<MutexRecord> MutexRef;
+
+// The mutexes the current thread owns. When the thread ends holding some,
+// they become abandoned: the next waiter acquires them and is told so.
+struct HeldMutexes {
+    std::vector<MutexRef> held;
+
+    void Abandon() {
+        for (MutexRef& record : held) {
+            std::lock_guard<std::mutex> guard(record->lock);
+            record->owned = false;
+            record->recursion = 0;
+            record->abandoned = true;
+            record->released.notify_all();
+        }
+        held.clear();
+    }
+
+    ~HeldMutexes() { Abandon(); }
+};
+
+HeldMutexes& CurrentHeldMutexes() {
+    thread_local HeldMutexes mutexes;
+    return mutexes;
+}
+
+void RunThread(ThreadRecord* record, ThreadProcedure procedure, void* argument) {
+    uint32_t result = procedure(argument);
+    // Mutexes still held are abandoned before the thread counts as ended, so
+    // that whoever waited for the thread finds them abandoned at once.
+    CurrentHeldMutexes().Abandon();
+    {
+        std::lock_guard<std::mutex> guard(EndLock());
+        record->exitCode = result;
+        record->ended = true;
+    }
+    EndSignal().notify_all();
+    DropReference(record);
+}
+
+} // namespace
+
+ThreadHandle StartThread(ThreadProcedure procedure, void* argument) {
+    if (!procedure) return nullptr;
+    ThreadRecord* record = new (std::nothrow) ThreadRecord;
+    if (!record) return nullptr;
+    try {
+        record->thread = std::thread(RunThread, record, procedure, argument);
+    } catch (...) {
+        delete record;
+        return nullptr;
+    }
+    return record;
+}
+
+int32_t WaitForAnyThread(const ThreadHandle* handles, uint32_t count) {
+    if (!handles || count == 0 || count > kMaxWaitHandles) return -1;
+    for (uint32_t i = 0; i < count; ++i)
+        if (!handles[i]) return -1;
+    std::unique_lock<std::mutex> guard(EndLock());
+    for (;;) {
+        for (uint32_t i = 0; i < count; ++i)
+            if (static_cast<ThreadRecord*>(handles[i])->ended) return (int32_t)i;
+        EndSignal().wait(guard);
+    }
+}
+
+WaitResult WaitForAllThreads(const ThreadHandle* handles, uint32_t count) {
+    if (count == 0) return kWaitDone;
+    if (!handles || count > kMaxWaitHandles) return kWaitFailed;
+    for (uint32_t i = 0; i < count; ++i)
+        if (!handles[i]) return kWaitFailed;
+    std::unique_lock<std::mutex> guard(EndLock());
+    for (uint32_t i = 0; i < count; ++i) {
+        ThreadRecord* record = static_cast<ThreadRecord*>(handles[i]);
+        EndSignal().wait(guard, [record] { return record->ended; });
+    }
+    return kWaitDone;
+}
+
+int TerminateThreadHandle(ThreadHandle thread, uint32_t exitCode) {
+    (void)exitCode;
+    if (!thread) return 0;
+    std::lock_guard<std::mutex> guard(EndLock());
+    return static_cast<ThreadRecord*>(thread)->ended ? 1 : 0;
+}
+
+int CloseThreadHandle(ThreadHandle thread) {
+    if (!thread) return 0;
+    ThreadRecord* record = static_cast<ThreadRecord*>(thread);
+    bool ended;
+    {
+        std::lock_guard<std::mutex> guard(EndLock());
+        ended = record->ended;
+    }
+    // An ended thread is joined (it has only its last instructions left);
+    // a running one goes on detached and frees the record itself.
+    if (ended)
+        record->thread.join();
+    else
+        record->thread.detach();
+    DropReference(record);
+    return 1;
+}
+
+void SleepMilliseconds(uint32_t milliseconds) {
+    if (milliseconds == 0)
+        std::this_thread::yield();
+    else
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+MutexHandle CreateUnnamedMutex() {
+    try {
+        return new MutexRef(std::make_shared<MutexRecord>());
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+MutexWaitResult WaitForMutex(MutexHandle mutex) {
+    if (!mutex) return kMutexFailed;
+    const MutexRef& record = *static_cast<MutexRef*>(mutex);
+    std::thread::id self = std::this_thread::get_id();
+    std::unique_lock<std::mutex> guard(record->lock);
+    if (record->owned && record->owner == self) {
+        ++record->recursion;
+        return kMutexAcquired;
+    }
+    record->released.wait(guard, [&record] { return !record->owned; });
+    try {
+        CurrentHeldMutexes().held.push_back(record);
+    } catch (...) {
+        return kMutexFailed;
+    }
+    record->owned = true;
+    record->owner = self;
+    record->recursion = 1;
+    if (record->abandoned) {
+        record->abandoned = false;
+        return kMutexAbandoned;
+    }
+    return kMutexAcquired;
+}
+
+int ReleaseMutexHandle(MutexHandle mutex) {
+    if (!mutex) return 0;
+    MutexRef record = *static_cast<MutexRef*>(mutex);
+    {
+        std::lock_guard<std::mutex> guard(record->lock);
+        if (!record->owned || record->owner != std::this_thread::get_id()) return 0;
+        if (--record->recursion > 0) return 1;
+        record->owned = false;
+        record->released.notify_one();
+    }
+    std::vector<MutexRef>& held = CurrentHeldMutexes().held;
+    for (size_t i = 0; i < held.size(); ++i) {
+        if (held[i] == record) {
+            held.erase(held.begin() + (std::ptrdiff_t)i);
+            break;
+        }
+    }
+    return 1;
+}
+
+int CloseMutexHandle(MutexHandle mutex) {
+    if (!mutex) return 0;
+    delete static_cast<MutexRef*>(mutex);
+    return 1;
+}
+
+uint32_t ProcessorCount() {
+    uint32_t forced = ThreadCountOverride();
+    if (forced) return forced;
+    unsigned count = std::thread::hardware_concurrency();
+    return count ? (uint32_t)count : 1;
+}
+
+#endif
