@@ -76,6 +76,10 @@ class CKeyer : public CObject {
 
     // --- stage controller (keyer/controller.cpp) ---
     int Update(int32_t request);
+    // Test seam of Update: when set, called before each of its nine steps
+    // (1 background correction ... 9 composite); a zero result skips the step
+    // and counts it as failed. Null in the plug-in.
+    static int (*updateStepHook)(CKeyer* keyer, int step);
 
     // --- backing colour (stages/backing.cpp, stages/refine.cpp) ---
     int SetBackingColour(uint8_t blue, uint8_t green, uint8_t red, int refine);

@@ -1,0 +1,238 @@
+// The keyer's state: the parameter snapshot, construction and destruction,
+// taking the frame's images, the shading buffer and the stage flags.
+#include "keyer/keyer.h"
+
+#include <climits>
+#include <new>
+
+// --- KeyerParams ---
+
+KeyerParams::KeyerParams() {
+    SetDefaults();
+}
+
+KeyerParams::KeyerParams(const KeyerParams& other) : CObject() {
+    SetDefaults();
+    *this = other;
+}
+
+KeyerParams::~KeyerParams() {}
+
+KeyerParams& KeyerParams::operator=(const KeyerParams& other) {
+    if (this == &other) return *this;
+    for (int i = 0; i < 3; ++i) {
+        bgCorrectionColor[i] = other.bgCorrectionColor[i];
+        separationColor[i] = other.separationColor[i];
+        transparencyColor[i] = other.transparencyColor[i];
+        shadowColor[i] = other.shadowColor[i];
+        lightColor[i] = other.lightColor[i];
+        reflectionColor[i] = other.reflectionColor[i];
+        backingChromaticity[i] = other.backingChromaticity[i];
+        fgCorrectionColor[i] = other.fgCorrectionColor[i];
+    }
+    bgCorrectionStrength = other.bgCorrectionStrength;
+    bgCorrectionBrightness = other.bgCorrectionBrightness;
+    bgCorrectionMode = other.bgCorrectionMode;
+    separationLevel = other.separationLevel;
+    separationDeviation = other.separationDeviation;
+    transparencyStrength = other.transparencyStrength;
+    transparencyThreshold = other.transparencyThreshold;
+    shadowChroma = other.shadowChroma;
+    shadowBrightness = other.shadowBrightness;
+    lightChroma = other.lightChroma;
+    lightBrightness = other.lightBrightness;
+    reflectionChroma = other.reflectionChroma;
+    reflectionBrightness = other.reflectionBrightness;
+    reflectionStrength = other.reflectionStrength;
+    fgCorrectionStrength = other.fgCorrectionStrength;
+    fgCorrectionBrightness = other.fgCorrectionBrightness;
+    fgCorrectionMode = other.fgCorrectionMode;
+    transparencyEdge = other.transparencyEdge;
+    assigned = 1;
+    return *this;
+}
+
+void KeyerParams::SetDefaults() {
+    assigned = 0;
+    for (int i = 0; i < 3; ++i) {
+        bgCorrectionColor[i] = 0.0;
+        separationColor[i] = 0.0;
+        transparencyColor[i] = 0.0;
+        shadowColor[i] = 0.0;
+        lightColor[i] = 0.0;
+        reflectionColor[i] = 0.0;
+        backingChromaticity[i] = 0.0;
+        fgCorrectionColor[i] = 0.0;
+    }
+    bgCorrectionStrength = 0.0;
+    bgCorrectionBrightness = 0.0;
+    bgCorrectionMode = 0;
+    separationLevel = 0.0;
+    separationDeviation = 0.0;
+    transparencyStrength = 1.0;
+    transparencyThreshold = 0.75;
+    shadowChroma = 0.8;
+    shadowBrightness = 0.8;
+    lightChroma = 1.0;
+    lightBrightness = 1.0;
+    reflectionChroma = 0.75;
+    reflectionBrightness = 0.35;
+    reflectionStrength = 1.0;
+    fgCorrectionStrength = 0.0;
+    fgCorrectionBrightness = 0.0;
+    fgCorrectionMode = 0;
+    transparencyEdge = 0.0;
+}
+
+// --- CKeyer ---
+
+CKeyer::CKeyer()
+    : keyInMode(kNoKeyOut), hasKeyIn(0), cropEnabled(0), cropRect{0, 0, 0, 0},
+      shadingBuffer(nullptr), shadingBufferCount(0), filterWidth(3), filterHeight(3),
+      bgCorrectionDirty(1), separationDirty(1), spillShadowDirty(1), compositeDirty(1),
+      keyInDirty(1), separationView(3),
+      smoothBgShadow(0), channelOrder{0, 1, 2}, edgeProfile{}, edgeWeights{}, matteImage(nullptr),
+      keyInMatte(nullptr), keyOutMatte(nullptr), edgeImage(nullptr), foregroundImage(nullptr),
+      backgroundImage(nullptr), outputImage(nullptr), correctedBackground(nullptr),
+      ownCorrectedBackground(nullptr), underlayImage(nullptr), width(1), height(1) {
+    edgeImage = new CImageBaseClass();
+    edgeImage->Create(1, 1, 1, nullptr);
+    underlayImage = new CImageBaseClass();
+    underlayImage->Create(1, 1, 3, nullptr);
+
+    defaultParams.SetDefaults();
+    params = defaultParams;
+    UpdateCorrectedBackground();
+
+    if (params.transparencyEdge > 10.0) {
+        params.transparencyEdge = 10.0;
+        separationDirty = 1;
+    }
+
+    AllocateShadingBuffer(0);
+    bgCorrectionDirty = 1;
+    separationDirty = 1;
+    spillShadowDirty = 1;
+    compositeDirty = 1;
+    keyInDirty = 1;
+    UpdateCorrectedBackground();
+}
+
+CKeyer::~CKeyer() {
+    delete edgeImage;
+    delete underlayImage;
+    delete ownCorrectedBackground;
+    delete[] shadingBuffer;
+}
+
+int CKeyer::SetImages(CImageBaseClass* matte, CImageBaseClass* keyOut, CImageBaseClass* keyIn,
+                      CImageBaseClass* background, CImageBaseClass* foreground,
+                      CImageBaseClass* output) {
+    if (matte == nullptr || background == nullptr || foreground == nullptr || output == nullptr)
+        return 0;
+    const uint16_t h = matte->ViewHeight(1);
+    const uint16_t w = matte->ViewWidth();
+    auto sameSize = [w, h](const CImageBaseClass* image) {
+        return image != nullptr && image->ViewHeight(1) == h && image->ViewWidth() == w;
+    };
+    if (!sameSize(background) || !sameSize(foreground) || !sameSize(output)) return 0;
+    if (keyInMode != kNoKeyOut && !sameSize(keyOut)) return 0;
+    if (hasKeyIn && !sameSize(keyIn)) return 0;
+
+    if (w != width || h != height) {
+        bgCorrectionDirty = 1;
+        separationDirty = 1;
+        spillShadowDirty = 1;
+        compositeDirty = 1;
+        keyInDirty = 1;
+    }
+    width = w;
+    height = h;
+    matteImage = matte;
+    keyOutMatte = keyOut;
+    keyInMatte = keyIn;
+    backgroundImage = background;
+    foregroundImage = foreground;
+    outputImage = output;
+
+    if (!edgeImage->Resize(uint32_t(width), uint32_t(height), 0)) return 0;
+    if (!underlayImage->Resize(uint32_t(width), uint32_t(height), 0)) return 0;
+    edgeImage->SetUndefined(0);
+    underlayImage->SetUndefined(0);
+
+    if (!UpdateCorrectedBackground()) return 0;
+    return AllocateShadingBuffer(smoothBgShadow);
+}
+
+// Allocates, keeps, reallocates or frees the shading buffer for the wanted
+// state. On failure the buffer is absent and smoothing is off.
+int CKeyer::AllocateShadingBuffer(int on) {
+    if (!on) {
+        if (smoothBgShadow || shadingBuffer != nullptr) {
+            delete[] shadingBuffer;
+            shadingBuffer = nullptr;
+            shadingBufferCount = 0;
+            smoothBgShadow = 0;
+        }
+        return 1;
+    }
+    const size_t wanted = size_t(uint32_t(width)) * size_t(uint32_t(height));
+    if (smoothBgShadow && shadingBuffer != nullptr && size_t(shadingBufferCount) == wanted)
+        return 1;
+    delete[] shadingBuffer;
+    shadingBuffer = nullptr;
+    shadingBufferCount = 0;
+    // The count is a 32-bit member: a larger frame cannot be held.
+    if (wanted > size_t(INT32_MAX)) {
+        smoothBgShadow = 0;
+        return 0;
+    }
+    try {
+        // Zero-filled: a one-row band can read entries that no pass wrote.
+        shadingBuffer = new float[wanted]();
+    } catch (const std::bad_alloc&) {
+        shadingBuffer = nullptr;
+        smoothBgShadow = 0;
+        return 0;
+    }
+    shadingBufferCount = int32_t(wanted);
+    return 1;
+}
+
+int CKeyer::SetSmoothBgShadow(int on) {
+    on = on ? 1 : 0;
+    if (on == (smoothBgShadow ? 1 : 0)) return 1;
+    if (!AllocateShadingBuffer(on)) return 0;
+    smoothBgShadow = on;
+    return 1;
+}
+
+int CKeyer::SetParams(const KeyerParams& snapshot) {
+    params = snapshot;
+    return UpdateCorrectedBackground();
+}
+
+void CKeyer::InvalidateMatte() {
+    separationDirty = 1;
+    keyInDirty = 1;
+    spillShadowDirty = 1;
+    compositeDirty = 1;
+}
+
+void CKeyer::InvalidateBackground() {
+    bgCorrectionDirty = 1;
+    spillShadowDirty = 1;
+    compositeDirty = 1;
+}
+
+RECT CKeyer::BandRect() const {
+    RECT band;
+    SetRect(&band, 0, 0, width - 1, height - 1);
+    if (cropEnabled) {
+        RECT crop;
+        SetRect(&crop, cropRect.left, cropRect.top, cropRect.right - 1, cropRect.bottom - 1);
+        RECT frame = band;
+        IntersectRect(&band, &frame, &crop);
+    }
+    return band;
+}

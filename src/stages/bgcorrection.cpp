@@ -1,0 +1,191 @@
+// Background colour correction: brightness, desaturate, saturate, hue and
+// blend applied to the background layer, written into the keyer's corrected
+// background (a stage) or into the output (the "Color Corrected BG" view).
+#include <new>
+
+#include "bands/bandjob.h"
+#include "image/image.h"
+#include "keyer/keyer.h"
+
+namespace {
+
+enum BgCorrectionMode {
+    kBgNone = 0,
+    kBgBrightness = 1,
+    kBgDesaturate = 2,
+    kBgSaturate = 3,
+    kBgHue = 4,
+    kBgBlend = 5,
+};
+
+struct CorrectionContext {
+    CKeyer* keyer;
+    CImageBaseClass* target;
+};
+
+inline uint8_t ClampToByte(double x) {
+    if (x > 255.0) x = 255.0;
+    if (x < 0.0) x = 0.0;
+    return uint8_t(x);
+}
+
+int CorrectWorker(CJobSlice* slice) {
+    if (!slice->ready) return 0;
+    const CorrectionContext* ctx = static_cast<const CorrectionContext*>(slice->context);
+    const CKeyer* keyer = ctx->keyer;
+    const KeyerParams& p = keyer->params;
+    const int32_t mode = p.bgCorrectionMode;
+    const double s = p.bgCorrectionStrength;
+    const double b = p.bgCorrectionBrightness;
+    const double cr = p.bgCorrectionColor[0];
+    const double cg = p.bgCorrectionColor[1];
+    const double cb = p.bgCorrectionColor[2];
+
+    const CImageBaseClass* source = keyer->backgroundImage;
+    CImageBaseClass* target = ctx->target;
+    const uint16_t x0 = uint16_t(slice->x);
+    const uint16_t y0 = uint16_t(slice->y);
+    const uint8_t* src = source->PixelAddress(x0, y0);
+    uint8_t* dst = target->PixelAddress(x0, y0);
+    const int32_t srcAdvance = source->RowAdvance(slice->width);
+    const int32_t dstAdvance = target->RowAdvance(slice->width);
+    const uint32_t srcStep = source->pixelStep;
+    const uint32_t dstStep = target->pixelStep;
+
+    for (int row = 0; row < slice->rows; ++row) {
+        for (int col = 0; col < slice->width; ++col) {
+            double r = src[0];
+            double g = src[1];
+            double bl = src[2];
+            if (s != 0.0) {
+                switch (mode) {
+                case kBgDesaturate: {
+                    const double l = 0.299 * r + 0.114 * bl + 0.587 * g;
+                    r = (l - r) * s + r;
+                    g = (l - g) * s + g;
+                    bl = (l - bl) * s + bl;
+                    break;
+                }
+                case kBgSaturate: {
+                    const double m = (bl + g + r) * (1.0 / 3);
+                    r = r - (m - r) * s;
+                    g = g - (m - g) * s;
+                    bl = bl - (m - bl) * s;
+                    break;
+                }
+                case kBgHue: {
+                    const double m = (bl + g + r) * (1.0 / 3);
+                    const double tr = (cr - r) * s + r;
+                    const double tg = (cg - g) * s + g;
+                    const double tb = (cb - bl) * s + bl;
+                    const double mt = (tr + tb + tg) * (1.0 / 3);
+                    const double k = mt > 1e-8 ? m / mt : 0.0;
+                    r = k * tr;
+                    g = k * tg;
+                    bl = k * tb;
+                    break;
+                }
+                case kBgBlend:
+                    r = (cr - r) * s + r;
+                    g = (cg - g) * s + g;
+                    bl = (cb - bl) * s + bl;
+                    break;
+                default:
+                    break;
+                }
+            }
+            if (b != 0.0) {
+                r = r * (1.0 + b);
+                g = g * (1.0 + b);
+                bl = bl * (1.0 + b);
+            }
+            dst[2] = ClampToByte(bl);
+            dst[1] = ClampToByte(g);
+            dst[0] = ClampToByte(r);
+            src += srcStep;
+            dst += dstStep;
+        }
+        src += srcAdvance;
+        dst += dstAdvance;
+    }
+    return 1;
+}
+
+} // namespace
+
+int CKeyer::CorrectBackground(CImageBaseClass* destination) {
+    CImageBaseClass* target = destination;
+    if (destination == nullptr) {
+        target = correctedBackground;
+        if (target != nullptr) target->SetUndefined(0);
+        bgCorrectionDirty = 0;
+    } else if (destination == outputImage) {
+        compositeDirty = 1;
+    }
+    // Nothing to read from or write to before the frame's images are set.
+    if (target == nullptr || backgroundImage == nullptr) return 0;
+
+    const int32_t mode = params.bgCorrectionMode;
+    const double s = params.bgCorrectionStrength;
+    const double b = params.bgCorrectionBrightness;
+    bool runs;
+    if (mode == kBgNone)
+        runs = false;
+    else if (mode == kBgBrightness)
+        runs = b != 0.0;
+    else
+        runs = s != 0.0 || b != 0.0;
+
+    if (!runs) {
+        if (destination != nullptr || mode != kBgNone) target->Copy(backgroundImage, 1);
+        return 1;
+    }
+
+    RECT band = BandRect();
+    SIZE size{width, height};
+    CorrectionContext ctx{this, target};
+    CRowBandJob job(0);
+    job.SetArea(&size, &band);
+    job.SetProcedure(CorrectWorker, &ctx);
+    if (!job.Run(1)) return 0;
+    return 1;
+}
+
+int CKeyer::RenderCorrectedBackgroundView() {
+    const int result = CorrectBackground(outputImage);
+    compositeDirty = 1;
+    return result;
+}
+
+int CKeyer::UpdateCorrectedBackground() {
+    if (params.bgCorrectionMode != kBgNone) {
+        int ok;
+        if (ownCorrectedBackground == nullptr) {
+            try {
+                ownCorrectedBackground = new CImageBaseClass();
+                ok = ownCorrectedBackground->Create(uint32_t(width), uint32_t(height), 3, nullptr);
+            } catch (const std::bad_alloc&) {
+                ok = 0;
+            }
+        } else {
+            ok = ownCorrectedBackground->Resize(uint32_t(width), uint32_t(height), 0);
+        }
+        if (!ok) {
+            delete ownCorrectedBackground;
+            ownCorrectedBackground = nullptr;
+            correctedBackground = backgroundImage;
+            params.bgCorrectionMode = kBgNone;
+            return 0;
+        }
+        ownCorrectedBackground->SetUndefined(0);
+        correctedBackground = ownCorrectedBackground;
+    } else {
+        delete ownCorrectedBackground;
+        ownCorrectedBackground = nullptr;
+        correctedBackground = backgroundImage;
+    }
+    bgCorrectionDirty = 1;
+    spillShadowDirty = 1;
+    compositeDirty = 1;
+    return 1;
+}
