@@ -1,0 +1,113 @@
+// Transparency matte: grades the foreground side of the separation mask. The
+// closer a pixel's chromaticity lies to the transparency colour, the more of
+// the backing shows through it; backing pixels (matte 0) stay untouched.
+#include <cmath>
+#include <cstdint>
+
+#include "bands/bandjob.h"
+#include "keyer/keyer.h"
+
+namespace {
+
+int GradeTransparencyWorker(CJobSlice* slice) {
+    if (!slice->ready) return 0;
+    const CKeyer* keyer = static_cast<const CKeyer*>(slice->context);
+    const KeyerParams params(keyer->params);
+    int32_t order[3];
+    for (int i = 0; i < 3; ++i) {
+        order[i] = keyer->channelOrder[i];
+        if (order[i] < 0 || order[i] > 2) return 0;
+    }
+
+    // Transparency colour by channel index (0 blue, 1 green, 2 red).
+    double tc[3];
+    tc[kChannelBlue] = params.transparencyColor[2];
+    tc[kChannelGreen] = params.transparencyColor[1];
+    tc[kChannelRed] = params.transparencyColor[0];
+    const double tcSum = tc[kChannelBlue] + tc[kChannelRed] + tc[kChannelGreen];
+    const double threshold = params.transparencyThreshold;
+    const double strength = params.transparencyStrength;
+
+    const CImageBaseClass* fg = keyer->foregroundImage;
+    const CImageBaseClass* matte = keyer->matteImage;
+    const uint16_t x = (uint16_t)slice->x;
+    const uint16_t y = (uint16_t)slice->y;
+    const uint16_t width = slice->width;
+    const uint8_t* src = fg->PixelAddress(x, y);
+    const int32_t srcAdvance = fg->RowAdvance(width);
+    const uint32_t srcStep = fg->pixelStep;
+    uint8_t* dst = matte->PixelAddress(x, y);
+    const int32_t dstAdvance = matte->RowAdvance(width);
+    const uint32_t dstStep = matte->pixelStep;
+
+    for (uint16_t row = 0; row < slice->rows; ++row) {
+        for (uint16_t col = 0; col < width; ++col, src += srcStep, dst += dstStep) {
+            if (*dst == 0) continue;
+            double c[3];
+            c[kChannelRed] = src[0];
+            c[kChannelGreen] = src[1];
+            c[kChannelBlue] = src[2];
+            const double s = c[kChannelRed] + c[kChannelGreen] + c[kChannelBlue];
+
+            double rel[3];
+            for (int j = 0; j < 3; ++j) {
+                const int32_t i = order[j];
+                const double d = s * tc[i];
+                double ri;
+                if (d > 1e-8)
+                    ri = 1.0 - std::fabs(c[i] / d - 1.0);
+                else
+                    ri = (tc[i] == 0.0 && c[i] == 0.0) ? 1.0 : 0.0;
+                if (ri < 0.0) ri = 0.0;
+                rel[i] = ri;
+            }
+
+            double m;
+            if (tcSum > 1e-8)
+                m = (tc[kChannelGreen] * rel[kChannelGreen] + tc[kChannelRed] * rel[kChannelRed] +
+                     tc[kChannelBlue] * rel[kChannelBlue]) /
+                    tcSum;
+            else
+                m = (rel[kChannelGreen] + rel[kChannelRed] + rel[kChannelBlue]) / 3.0;
+
+            double v = 0.0;
+            if (m > threshold && 1.0 - threshold > 1e-8)
+                v = std::sqrt((m - threshold) / (1.0 - threshold)) * m;
+            v = v * strength;
+
+            uint8_t alpha;
+            if (v >= 1.0)
+                alpha = 0;
+            else if (v <= 0.008)
+                alpha = 255;
+            else
+                alpha = (uint8_t)((1.0 - v) * 255.0);
+            *dst = alpha;
+        }
+        src += srcAdvance;
+        dst += dstAdvance;
+    }
+    return 1;
+}
+
+} // namespace
+
+int CKeyer::GradeTransparency() {
+    if (!foregroundImage || !matteImage) return 0;
+    RECT band = BandRect();
+    if (IsRectEmpty(&band)) return 1;
+
+    CRowBandJob job(0);
+    SIZE size;
+    size.cx = width;
+    size.cy = height;
+    job.SetArea(&size, &band);
+    job.SetProcedure(GradeTransparencyWorker, this);
+    if (!job.Run(1)) return 0;
+
+    separationDirty = 1;
+    spillShadowDirty = 1;
+    compositeDirty = 1;
+    keyInDirty = 1;
+    return 1;
+}
