@@ -1,0 +1,150 @@
+// The "Shadows" and "Lights" views: paint where the foreground image is
+// darker or lighter than the clean backing, from the shading ratio.
+#include "bands/bandjob.h"
+#include "image/image.h"
+#include "keyer/keyer.h"
+#include "stages/shading.h"
+
+static inline uint8_t ClampToByte(double x) {
+    if (x > 255.0) x = 255.0;
+    if (x < 0.0) x = 0.0;
+    return uint8_t(x);
+}
+
+static inline void Paint(uint8_t* out, uint8_t red, uint8_t green, uint8_t blue) {
+    out[0] = red;
+    out[1] = green;
+    out[2] = blue;
+}
+
+// Walks the band of one slice and paints every pixel with the view's colour
+// for its key-in value, shading ratio and matte.
+template <typename PaintRatio>
+static int ViewWorker(CJobSlice* slice, uint8_t neutral, PaintRatio paintRatio) {
+    if (!slice->ready) return 0;
+    CKeyer* keyer = static_cast<CKeyer*>(slice->context);
+    ShadingLimits limits;
+    if (!keyer->ComputeShadingLimits(limits)) return 0;
+    const int32_t dominant = keyer->channelOrder[0];
+    const int32_t smallest = keyer->channelOrder[2];
+
+    const uint16_t x0 = uint16_t(slice->x);
+    const uint16_t y0 = uint16_t(slice->y);
+    const uint16_t w = slice->width;
+    const CImageBaseClass* fgImage = keyer->foregroundImage;
+    const CImageBaseClass* matteImage = keyer->matteImage;
+    const CImageBaseClass* outImage = keyer->outputImage;
+    const CImageBaseClass* keyInImage = keyer->hasKeyIn ? keyer->keyInMatte : nullptr;
+    const float* smoothed = keyer->smoothBgShadow ? keyer->shadingBuffer : nullptr;
+
+    const uint8_t* fg = fgImage->PixelAddress(x0, y0);
+    const uint8_t* matte = matteImage->PixelAddress(x0, y0);
+    uint8_t* out = outImage->PixelAddress(x0, y0);
+    const uint8_t* keyIn = keyInImage ? keyInImage->PixelAddress(x0, y0) : nullptr;
+    const int32_t fgAdvance = fgImage->RowAdvance(w);
+    const int32_t matteAdvance = matteImage->RowAdvance(w);
+    const int32_t outAdvance = outImage->RowAdvance(w);
+    const int32_t keyInAdvance = keyInImage ? keyInImage->RowAdvance(w) : 0;
+    const uint32_t fgStep = fgImage->pixelStep;
+    const uint32_t matteStep = matteImage->pixelStep;
+    const uint32_t outStep = outImage->pixelStep;
+    const uint32_t keyInStep = keyInImage ? keyInImage->pixelStep : 0;
+
+    for (int32_t row = 0; row < slice->rows; ++row) {
+        const float* ratioRow =
+            smoothed ? smoothed + size_t(y0 + row) * size_t(keyer->width) + x0 : nullptr;
+        for (int32_t col = 0; col < w; ++col) {
+            if (keyIn && *keyIn == 255) {
+                Paint(out, neutral, neutral, neutral);
+            } else {
+                const double r = ratioRow ? double(ratioRow[col])
+                                          : ShadingRatioOfBytes(limits, fg, dominant, smallest);
+                paintRatio(out, r, *matte);
+            }
+            fg += fgStep;
+            matte += matteStep;
+            out += outStep;
+            if (keyIn) keyIn += keyInStep;
+        }
+        fg += fgAdvance;
+        matte += matteAdvance;
+        out += outAdvance;
+        if (keyIn) keyIn += keyInAdvance;
+    }
+    return 1;
+}
+
+static int ShadowsWorker(CJobSlice* slice) {
+    return ViewWorker(slice, 255, [](uint8_t* out, double r, uint8_t m) {
+        if (r < 1) {
+            if (m != 0) {
+                const uint8_t v = ClampToByte(255 * r);
+                Paint(out, v, v, v);
+            } else {
+                const double r2 = r * r;
+                const uint8_t v = ClampToByte(255 * (r2 * r2));
+                Paint(out, v, v, 255);
+            }
+        } else {
+            Paint(out, 255, 255, 255);
+        }
+    });
+}
+
+static int LightsWorker(CJobSlice* slice) {
+    return ViewWorker(slice, 100, [](uint8_t* out, double r, uint8_t m) {
+        if (r > 1) {
+            const double g = (r - 1) * 255;
+            if (m != 0) {
+                const uint8_t up = ClampToByte(100 + g);
+                Paint(out, up, up, ClampToByte(100 - g));
+            } else {
+                const uint8_t up = ClampToByte(100 + 4 * g);
+                Paint(out, up, ClampToByte(100 - 4 * g), up);
+            }
+        } else {
+            Paint(out, 100, 100, 100);
+        }
+    });
+}
+
+// Shared dispatch: brings the background correction and the separation chain
+// up to date, then paints the band (or only the neutral crop rectangle when
+// the band is empty).
+static int RenderShadingView(CKeyer* keyer, WorkerProcedure worker, uint8_t neutral) {
+    if (keyer->bgCorrectionDirty) keyer->CorrectBackground(nullptr);
+    if (keyer->separationDirty) {
+        keyer->Separate();
+        keyer->GradeTransparency();
+        keyer->CombineKeyIn();
+        keyer->BuildEdgeProfile(keyer->params.transparencyEdge);
+        keyer->SoftenEdge();
+        keyer->separationDirty = 0;
+        keyer->keyInDirty = 0;
+        keyer->compositeDirty = 1;
+        keyer->spillShadowDirty = 1;
+    }
+
+    RECT band = keyer->BandRect();
+    if (IsRectEmpty(&band)) {
+        const uint8_t colour[3] = {neutral, neutral, neutral};
+        return keyer->outputImage->FillRect(&keyer->cropRect, colour, 0, 0);
+    }
+    if (keyer->smoothBgShadow && !keyer->SmoothShadingRatio()) return 0;
+
+    SIZE size{keyer->width, keyer->height};
+    CRowBandJob job(0);
+    job.SetArea(&size, &band);
+    job.SetProcedure(worker, keyer);
+    if (!job.Run(1)) return 0;
+    keyer->compositeDirty = 1;
+    return 1;
+}
+
+int CKeyer::RenderShadowsView() {
+    return RenderShadingView(this, ShadowsWorker, 255);
+}
+
+int CKeyer::RenderLightsView() {
+    return RenderShadingView(this, LightsWorker, 100);
+}

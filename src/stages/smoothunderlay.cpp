@@ -1,0 +1,94 @@
+// Underlay smoothing: every foreground pixel of the underlay becomes the mean
+// of its 7 x 7 neighbourhood, drawn toward the corrected background where the
+// foreground is only partly opaque. Written in place; the window slices hold
+// the pre-pass values of every neighbour they read.
+#include "bands/bandjob.h"
+#include "bands/windowslice.h"
+#include "image/image.h"
+#include "keyer/keyer.h"
+
+static inline uint8_t ClampToByte(double x) {
+    if (x > 255.0) x = 255.0;
+    if (x < 0.0) x = 0.0;
+    return uint8_t(x);
+}
+
+static int SmoothUnderlayWorker(CJobSlice* jobSlice) {
+    if (!jobSlice->ready) return 0;
+    CWindowSlice* slice = static_cast<CWindowSlice*>(jobSlice);
+    const CKeyer* keyer = static_cast<const CKeyer*>(slice->context);
+    const CImageBaseClass* matteImage = keyer->matteImage;
+    const CImageBaseClass* underlayImage = keyer->underlayImage;
+    const CImageBaseClass* bgImage = keyer->correctedBackground;
+    const uint16_t x0 = uint16_t(slice->x);
+    const uint16_t y0 = uint16_t(slice->y);
+    const uint16_t w = slice->width;
+    const uint32_t matteStep = matteImage->pixelStep;
+    const uint32_t underStep = underlayImage->pixelStep;
+    const uint32_t bgStep = bgImage->pixelStep;
+    const double inverseArea = slice->inverseArea;
+    const uint32_t* sums = slice->windowSums;
+
+    const uint8_t* matte = matteImage->PixelAddress(x0, y0);
+    uint8_t* under = underlayImage->PixelAddress(x0, y0);
+    const uint8_t* bg = bgImage->PixelAddress(x0, y0);
+    const int32_t matteAdvance = matteImage->RowAdvance(w);
+    const int32_t underAdvance = underlayImage->RowAdvance(w);
+    const int32_t bgAdvance = bgImage->RowAdvance(w);
+
+    for (int32_t row = 0; row < slice->rows; ++row) {
+        for (int32_t col = 0; col < w; ++col) {
+            if (col == 0)
+                slice->StartRow();
+            else
+                slice->StepColumn();
+            const uint8_t m = *matte;
+            if (m != 0) {
+                // Window means rounded half up; sums[] are red, green, blue.
+                const uint8_t red = uint8_t(uint32_t(sums[0] * inverseArea + 0.5));
+                const uint8_t green = uint8_t(uint32_t(sums[1] * inverseArea + 0.5));
+                const uint8_t blue = uint8_t(uint32_t(sums[2] * inverseArea + 0.5));
+                if (m == 255) {
+                    under[2] = blue;
+                    under[1] = green;
+                    under[0] = red;
+                } else {
+                    const double t = m * (-1.0 / 255) + 1.0;
+                    const double xb = (bg[2] - double(blue)) * t + blue;
+                    const double xg = (bg[1] - double(green)) * t + green;
+                    const double xr = (bg[0] - double(red)) * t + red;
+                    under[2] = ClampToByte(xb);
+                    under[1] = ClampToByte(xg);
+                    under[0] = ClampToByte(xr);
+                }
+            }
+            matte += matteStep;
+            under += underStep;
+            bg += bgStep;
+        }
+        matte += matteAdvance;
+        under += underAdvance;
+        bg += bgAdvance;
+        // The window takes its next bottom row relative to the next row's start.
+        if (!slice->AdvanceRow(under)) break;
+    }
+    return 1;
+}
+
+int CKeyer::SmoothUnderlay() {
+    RECT band = BandRect();
+    if (IsRectEmpty(&band)) return 1;
+
+    SIZE size{width, height};
+    CWindowBandJob job(0);
+    job.kernelWidth = 7;
+    job.kernelHeight = 7;
+    job.innerMarginsOnly = 1;
+    job.SetWindowSource(underlayImage);
+    job.SetArea(&size, &band);
+    job.SetProcedure(SmoothUnderlayWorker, this);
+    if (!job.Run(1)) return 0;
+    compositeDirty = 1;
+    spillShadowDirty = 1;
+    return 1;
+}
