@@ -56,6 +56,17 @@ TEST(Separation, BlackSeparationColourLeavesTheMatte) {
             EXPECT_EQ(f.frames.Matte(x, y), 7);
     EXPECT_EQ(f.keyer.separationDirty, 1);
     EXPECT_EQ(f.keyer.keyInDirty, 1);
+    // A tiny but nonzero colour still separates: |K| = 1e-6 >= 1e-8.
+    f.keyer.params.separationColor[1] = 1e-6;
+    EXPECT_NE(f.keyer.Separate(), 0);
+    EXPECT_EQ(f.frames.Matte(0, 0), 1);
+    // With an empty band there is no slice to fail: success, nothing runs.
+    f.FillMatte(7);
+    f.keyer.params.separationColor[1] = 0.0;
+    f.keyer.cropEnabled = 1;
+    SetRect(&f.keyer.cropRect, 20, 20, 30, 30);
+    EXPECT_NE(f.keyer.Separate(), 0);
+    EXPECT_EQ(f.frames.Matte(0, 0), 7);
 }
 
 TEST(Separation, SuccessWritesBothValuesAndSetsFlags) {
