@@ -11,7 +11,8 @@ PACKAGES := cmake g++ make pkg-config clang-format googletest libgtest-dev libgm
             libavformat-dev libavutil-dev libswscale-dev libcli11-dev nlohmann-json3-dev \
             g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
 
-.PHONY: all deps build test sanitize asan tsan demo windows bench format clean
+.PHONY: all deps build test sanitize asan tsan demo windows windows-check windows32-check bench \
+        format clean
 
 all: build
 
@@ -47,6 +48,43 @@ bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DORVO_BUILD_BENCH=ON $(CMAKE_FLAGS)
 	cmake --build build-bench -j$(JOBS)
 	@if [ -x build-bench/bench/orvo_bench ]; then build-bench/bench/orvo_bench; fi
+
+# Windows plug-ins: build-win32/src/host/AEORVO.aex and build-win64/src/host/AEORVO.aex.
+WINE64 ?= /usr/lib/wine/wine64
+WINE32 ?= wine
+WINE_TIMEOUT ?= 300
+WIN_FLAGS := -DCMAKE_BUILD_TYPE=Release -DORVO_BUILD_TESTS=OFF -DORVO_BUILD_TOOLS=OFF
+
+build-win32/CMakeCache.txt: | deps
+	cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake $(WIN_FLAGS)
+
+build-win64/CMakeCache.txt: | deps
+	cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake $(WIN_FLAGS)
+
+windows: deps build-win32/CMakeCache.txt build-win64/CMakeCache.txt
+	cmake --build build-win32 -j$(JOBS) --target AEORVO
+	cmake --build build-win64 -j$(JOBS) --target AEORVO
+
+# Loads the 64-bit plug-in through its PiPL under wine (fresh prefix, no
+# debug output, time limit) and reads both plug-ins' PiPL back on Linux.
+windows-check: windows $(BUILD)/CMakeCache.txt
+	cmake --build build-win64 -j$(JOBS) --target orvo_wine_check
+	cmake --build $(BUILD) -j$(JOBS) --target test_host
+	ORVO_AEX64=build-win64/src/host/AEORVO.aex ORVO_AEX32=build-win32/src/host/AEORVO.aex \
+	    $(BUILD)/tests/host/test_host --gtest_filter='BuiltAex.*'
+	rm -rf build-win64/wineprefix
+	WINEPREFIX=$(CURDIR)/build-win64/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' \
+	    timeout $(WINE_TIMEOUT) $(WINE64) build-win64/harness/orvo_wine_check.exe \
+	    build-win64/src/host/AEORVO.aex
+
+# The same run of the 32-bit plug-in; needs a 32-bit wine (not part of CI).
+windows32-check: windows
+	@command -v $(WINE32) >/dev/null || { echo "windows32-check: no 32-bit wine ($(WINE32))"; exit 1; }
+	cmake --build build-win32 -j$(JOBS) --target orvo_wine_check
+	rm -rf build-win32/wineprefix
+	WINEPREFIX=$(CURDIR)/build-win32/wineprefix WINEARCH=win32 WINEDEBUG=-all \
+	    WINEDLLOVERRIDES='mscoree,mshtml=' timeout $(WINE_TIMEOUT) $(WINE32) \
+	    build-win32/harness/orvo_wine_check.exe build-win32/src/host/AEORVO.aex
 
 format:
 	@git ls-files '*.cpp' '*.h' '*.hpp' | xargs -r clang-format -i

@@ -1,0 +1,128 @@
+// Command dispatch of the entry point: about, global set-up, the sequence
+// record's life cycle and the commands that do nothing.
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "harness/harness.h"
+#include "host/entry.h"
+
+namespace {
+
+class Entry : public ::testing::Test {
+  protected:
+    void SetUp() override { host.BindEntry(EffectMain); }
+    uint8_t* Record() { return static_cast<uint8_t*>(*host.SequenceHandle()); }
+    harness::Host host;
+};
+
+} // namespace
+
+TEST_F(Entry, AboutText) {
+    std::string text;
+    EXPECT_EQ(host.About(&text), 0);
+    const std::string head = "Orvo for AE, v1.0\r"
+                             "\nChromakey with shadows, color corrections\n"
+                             "and natural color spill replacements.\n\n";
+    ASSERT_GT(text.size(), head.size());
+    EXPECT_EQ(text.substr(0, head.size()), head);
+    EXPECT_EQ(text, head + "Apply to the foreground layer and choose the background layer.");
+    EXPECT_TRUE(host.Problems().empty());
+}
+
+TEST_F(Entry, GlobalSetupDeclaresFlagsAndVersion) {
+    EXPECT_EQ(host.GlobalSetup(), 0);
+    EXPECT_EQ(host.GlobalOutFlags(), 0x800);
+    EXPECT_EQ(host.Version(), 0x00080600u);
+    EXPECT_EQ(kEffectVersion, (1u << 19) | (3u << 9)); // version 1, release stage
+}
+
+TEST_F(Entry, SequenceSetupCreatesAClearedSixteenByteRecord) {
+    EXPECT_EQ(host.SequenceSetup(), 0);
+    ASSERT_NE(host.SequenceHandle(), nullptr);
+    EXPECT_EQ(host.OutData().sequence_data, host.SequenceHandle());
+    EXPECT_EQ(host.OutData().flat_sdata_size, 16);
+    EXPECT_EQ(host.HandleBytes(host.SequenceHandle()), std::vector<uint8_t>(16, 0));
+    EXPECT_EQ(host.LiveHandles(), 1u);
+    EXPECT_TRUE(host.Problems().empty());
+}
+
+TEST_F(Entry, SequenceSetupWithoutAHandleFails) {
+    host.FailNewHandle(true);
+    EXPECT_EQ(host.SequenceSetup(), -108);
+    EXPECT_EQ(host.OutData().sequence_data, nullptr);
+    EXPECT_EQ(host.SequenceHandle(), nullptr);
+    EXPECT_EQ(host.LiveHandles(), 0u);
+}
+
+TEST_F(Entry, ResetupClearsBytesZeroToTen) {
+    ASSERT_EQ(host.SequenceSetup(), 0);
+    for (int i = 0; i < 16; ++i)
+        Record()[i] = uint8_t(0xA0 + i);
+    EXPECT_EQ(host.SequenceResetup(), 0);
+    std::vector<uint8_t> bytes = host.HandleBytes(host.SequenceHandle());
+    ASSERT_EQ(bytes.size(), 16u);
+    for (int i = 0; i <= 10; ++i)
+        EXPECT_EQ(bytes[i], 0) << "byte " << i;
+    for (int i = 11; i < 16; ++i)
+        EXPECT_EQ(bytes[i], 0xA0 + i) << "byte " << i;
+    EXPECT_EQ(host.LiveHandles(), 1u);
+    EXPECT_TRUE(host.Problems().empty()); // locked and unlocked in balance
+}
+
+TEST_F(Entry, ResetupWithoutARecordDoesNothing) {
+    EXPECT_EQ(host.SequenceResetup(), 0);
+    EXPECT_EQ(host.LiveHandles(), 0u);
+    EXPECT_TRUE(host.Problems().empty());
+}
+
+TEST_F(Entry, SetdownDisposesTheRecord) {
+    ASSERT_EQ(host.SequenceSetup(), 0);
+    PF_Handle handle = host.SequenceHandle();
+    EXPECT_EQ(host.SequenceSetdown(), 0);
+    EXPECT_EQ(host.OutData().sequence_data, nullptr);
+    EXPECT_EQ(host.LiveHandles(), 0u);
+    EXPECT_TRUE(host.HandleBytes(handle).empty());
+    EXPECT_TRUE(host.Problems().empty());
+}
+
+TEST_F(Entry, SetdownWithANullHandleDoesNothing) {
+    EXPECT_EQ(host.SequenceSetdown(), 0);
+    EXPECT_EQ(host.OutData().sequence_data, nullptr);
+    EXPECT_TRUE(host.Problems().empty());
+}
+
+TEST_F(Entry, FullCommandSequenceLeavesNothingBehind) {
+    EXPECT_EQ(host.Setup(), 0);
+    EXPECT_EQ(host.NumParams(), 41);
+    EXPECT_EQ(host.SequenceResetup(), 0);
+    EXPECT_EQ(host.Teardown(), 0);
+    EXPECT_EQ(host.LiveHandles(), 0u);
+    EXPECT_TRUE(host.Problems().empty());
+}
+
+TEST_F(Entry, IgnoredAndUnknownCommandsReturnZeroAndTouchNothing) {
+    ASSERT_EQ(host.SequenceSetup(), 0);
+    std::vector<uint8_t> before = host.HandleBytes(host.SequenceHandle());
+    for (PF_Cmd cmd : {2, 3, 7, 9, 10, 12, 13, 24, 1000, 0x7FFFFFFF, -1, -108}) {
+        SCOPED_TRACE("command " + std::to_string(cmd));
+        EXPECT_EQ(host.Command(cmd), 0);
+        EXPECT_EQ(host.OutData().out_flags, 0);
+        EXPECT_EQ(host.OutData().num_params, 0);
+        EXPECT_EQ(host.OutData().my_version, 0u);
+        EXPECT_EQ(host.OutData().return_msg[0], 0);
+        EXPECT_EQ(host.OutData().sequence_data, host.SequenceHandle());
+    }
+    EXPECT_EQ(host.HandleBytes(host.SequenceHandle()), before);
+    EXPECT_EQ(host.LiveHandles(), 1u);
+    EXPECT_TRUE(host.Problems().empty());
+}
+
+TEST(SequenceRecordLayout, BytesOfTheRecord) {
+    EXPECT_EQ(offsetof(SequenceRecord, keyBlue), 8u);
+    EXPECT_EQ(offsetof(SequenceRecord, keyRed), 10u);
+    EXPECT_EQ(offsetof(SequenceRecord, backingBlue), 11u);
+    EXPECT_EQ(offsetof(SequenceRecord, backingRed), 13u);
+    EXPECT_EQ(sizeof(SequenceRecord), 16u);
+}

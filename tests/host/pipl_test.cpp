@@ -1,0 +1,120 @@
+// The PiPL reader of the stand-in host, and the PiPL of the built .aex files
+// (given by ORVO_AEX64 / ORVO_AEX32; `make windows-check` sets them).
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness/pipl.h"
+#include "harness/harness.h"
+#include "host/entry.h"
+
+using harness::FourCC;
+
+namespace {
+
+// The two worked examples of the host's resource format: catg "Keying" and
+// eVER 0x00080600, after the Windows header (prefix 1, version 0, 2 entries).
+const std::vector<uint8_t> kSample = {
+    0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00,                         //
+    0x4D, 0x49, 0x42, 0x38, 0x67, 0x74, 0x61, 0x63, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00, //
+    0x00, 0x00, 0x06, 0x4B, 0x65, 0x79, 0x69, 0x6E, 0x67, 0x00,                         //
+    0x4D, 0x49, 0x42, 0x38, 0x52, 0x45, 0x56, 0x65, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, //
+    0x00, 0x00, 0x00, 0x06, 0x08, 0x00};
+
+void CheckAex(const std::string& path, bool win64) {
+    SCOPED_TRACE(path);
+    ASSERT_EQ(harness::PeIs64Bit(path), win64);
+    std::vector<uint8_t> bytes = harness::ReadPeResource(path, "PiPL", 16000, 1033);
+    ASSERT_EQ(bytes.size(), 246u);
+    harness::Pipl pipl = harness::ParsePipl(bytes.data(), bytes.size());
+    EXPECT_EQ(pipl.prefix, 1);
+    EXPECT_EQ(pipl.version, 0u);
+    const char* keys[] = {"kind", "name", "catg", win64 ? "8664" : "wx86",
+                          "ePVR", "eSVR", "eVER", "eINF",
+                          "eGLO", "eMNA", "aeFL"};
+    const uint32_t lengths[] = {4, 8, 8, 8, 4, 4, 4, 2, 4, 8, 4};
+    ASSERT_EQ(pipl.properties.size(), 11u);
+    for (size_t i = 0; i < 11; ++i) {
+        EXPECT_EQ(harness::FourCCText(pipl.properties[i].key), keys[i]);
+        EXPECT_EQ(pipl.properties[i].vendor, FourCC("8BIM"));
+        EXPECT_EQ(pipl.properties[i].id, 0u);
+        EXPECT_EQ(pipl.properties[i].length, lengths[i]) << keys[i];
+    }
+    EXPECT_EQ(pipl.byteSize, 246u);
+    EXPECT_EQ(pipl.Code(FourCC("kind")), FourCC("eFKT"));
+    EXPECT_EQ(pipl.PascalString(FourCC("name")), "Orvo");
+    EXPECT_EQ(pipl.PascalString(FourCC("catg")), "Keying");
+    EXPECT_EQ(pipl.CString(win64 ? FourCC("8664") : FourCC("wx86")), "main");
+    EXPECT_EQ(pipl.Find(win64 ? FourCC("wx86") : FourCC("8664")), nullptr);
+    EXPECT_EQ(pipl.Word16(FourCC("ePVR"), 0), 2);
+    EXPECT_EQ(pipl.Word16(FourCC("ePVR"), 1), 0);
+    EXPECT_EQ(pipl.Word16(FourCC("eSVR"), 0), 11);
+    EXPECT_EQ(pipl.Word16(FourCC("eSVR"), 1), 0);
+    EXPECT_EQ(pipl.Word32(FourCC("eVER")), kEffectVersion);
+    EXPECT_EQ(pipl.Word16(FourCC("eINF"), 0), 0);
+    EXPECT_EQ(pipl.Word32(FourCC("eGLO")), uint32_t(PF_OutFlag_I_WRITE_INPUT_BUFFER));
+    EXPECT_EQ(pipl.PascalString(FourCC("eMNA")), "Orvo");
+    EXPECT_EQ(pipl.Word32(FourCC("aeFL")), 0u);
+    EXPECT_EQ(harness::CheckEffectPipl(pipl, win64), "main");
+    EXPECT_EQ(harness::ReadPeExports(path), std::vector<std::string>{"main"});
+}
+
+} // namespace
+
+TEST(PiplReader, ReadsTheWorkedExamples) {
+    harness::Pipl pipl = harness::ParsePipl(kSample.data(), kSample.size());
+    ASSERT_EQ(pipl.properties.size(), 2u);
+    EXPECT_EQ(pipl.properties[0].key, FourCC("catg"));
+    EXPECT_EQ(pipl.properties[0].vendor, FourCC("8BIM"));
+    EXPECT_EQ(pipl.PascalString(FourCC("catg")), "Keying");
+    EXPECT_EQ(pipl.Word32(FourCC("eVER")), 0x00080600u);
+    EXPECT_EQ(pipl.byteSize, kSample.size());
+}
+
+TEST(PiplReader, RejectsBadData) {
+    std::vector<uint8_t> cut(kSample.begin(), kSample.end() - 3);
+    EXPECT_THROW(harness::ParsePipl(cut.data(), cut.size()), harness::Error);
+    std::vector<uint8_t> mac = kSample;
+    mac[0] = 0; // no Windows prefix
+    EXPECT_THROW(harness::ParsePipl(mac.data(), mac.size()), harness::Error);
+    harness::Pipl pipl = harness::ParsePipl(kSample.data(), kSample.size());
+    EXPECT_THROW(pipl.Code(FourCC("kind")), harness::Error);
+    EXPECT_THROW(harness::CheckEffectPipl(pipl, true), harness::Error);
+}
+
+TEST(PiplReader, EffectChecksNameTheFault) {
+    auto prop = [](const char* key, std::vector<uint8_t> data) {
+        harness::PiplProperty p;
+        p.vendor = FourCC("8BIM");
+        p.key = FourCC(*reinterpret_cast<const char(*)[5]>(key));
+        p.length = uint32_t(data.size());
+        p.data = std::move(data);
+        return p;
+    };
+    harness::Pipl pipl;
+    pipl.properties = {prop("kind", {'T', 'K', 'F', 'e'}), prop("ePVR", {2, 0, 0, 0}),
+                       prop("eSVR", {11, 0, 0, 0}), prop("wx86", {'m', 'a', 'i', 'n', 0, 0, 0, 0})};
+    EXPECT_EQ(harness::CheckEffectPipl(pipl, false), "main");
+    try {
+        harness::CheckEffectPipl(pipl, true);
+        FAIL() << "a 32-bit PiPL passed as 64-bit";
+    } catch (const harness::Error& e) {
+        EXPECT_NE(std::string(e.what()).find("'8664'"), std::string::npos);
+    }
+    pipl.properties[0].data = {'X', 'X', 'X', 'X'};
+    EXPECT_THROW(harness::CheckEffectPipl(pipl, false), harness::Error);
+}
+
+TEST(BuiltAex, PiplAndExportsOfThe64BitModule) {
+    const char* path = std::getenv("ORVO_AEX64");
+    if (!path || !*path) GTEST_SKIP() << "ORVO_AEX64 not set (make windows-check sets it)";
+    CheckAex(path, true);
+}
+
+TEST(BuiltAex, PiplAndExportsOfThe32BitModule) {
+    const char* path = std::getenv("ORVO_AEX32");
+    if (!path || !*path) GTEST_SKIP() << "ORVO_AEX32 not set (make windows-check sets it)";
+    CheckAex(path, false);
+}
