@@ -185,6 +185,20 @@ TEST(Composite, HueKeepsTheMeanAndBlackensAZeroMean) {
     EXPECT_EQ(f.Pixel(255, 255, 255, 255), (Rgb{0, 0, 0}));
 }
 
+TEST(Composite, HueScalesByTheMeanBeforeDividingByTheNewMean) {
+    CompositeFixture f(2, 2);
+    f.Isolate();
+    // (250, 179, 17) tinted a quarter toward (38, 12, 188): red 197, mean
+    // A = 446 / 3, A' = 394 / 3. Red (197 * A) / A' is 222.99999999999997
+    // and truncates to 222; 197 * (A / A') would give exactly 223.
+    f.Correct(4, 0.25, 0.0, 38, 12, 188);
+    EXPECT_EQ(f.Pixel(250, 179, 17, 255), (Rgb{222, 155, 67}));
+    // (246, 236, 182) tinted 60 % toward (176, 177, 111): red 204, A' = 544 / 3;
+    // exactly 249 this way, 248.99999999999997 the other way.
+    f.Correct(4, 0.6, 0.0, 176, 177, 111);
+    EXPECT_EQ(f.Pixel(246, 236, 182, 255), (Rgb{249, 244, 170}));
+}
+
 TEST(Composite, PartialTransparencyMixesTheBackground) {
     CompositeFixture f(2, 2);
     f.Isolate();
