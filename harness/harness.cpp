@@ -364,7 +364,9 @@ void Host::LoadModule(const std::string& path) {
             throw Error("module " + path + " is a Windows module; it loads only on Windows");
     }
     std::string file = path.find('/') == std::string::npos ? "./" + path : path;
-    void* module = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Like a host, keep the code mapped once loaded: worker threads' state and
+    // the module's own statics stay valid until the process ends.
+    void* module = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!module) {
         const char* why = dlerror();
         throw Error("cannot load module " + path + ": " + (why ? why : "unknown error"));

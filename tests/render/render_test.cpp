@@ -17,6 +17,7 @@ using harness::Frame;
 struct RenderTest : ::testing::Test {
     harness::Host host;
     Frame fg, bg, out;
+    Frame keyIn, other; // further layers; members so they outlive the host's set-down
 
     void SetUp() override {
         host.BindEntry(EffectMain);
@@ -86,7 +87,7 @@ TEST_F(RenderTest, MissingBackgroundIsReported) {
 TEST_F(RenderTest, SizeMismatchIsReportedAndOutputUntouched) {
     Frames(8, 4);
     host.SetLayer(ParamBackground, &bg);
-    Frame keyIn(8, 5);
+    keyIn = Frame(8, 5);
     host.SetLayer(ParamKeyIn, &keyIn);
     host.SetPopup(ParamShow, ShowCorrectedBg);
     harness::RenderResult r = host.Render(out);
@@ -96,8 +97,8 @@ TEST_F(RenderTest, SizeMismatchIsReportedAndOutputUntouched) {
     EXPECT_TRUE(AllPixels(out, 0, 0, 0, 0));
 
     // Same pixel count, other shape: refused as well rather than keyed.
-    Frame turned(4, 8);
-    host.SetLayer(ParamKeyIn, &turned);
+    other = Frame(4, 8);
+    host.SetLayer(ParamKeyIn, &other);
     r = host.Render(out);
     EXPECT_EQ(r.outFlags, 0x100);
     EXPECT_EQ(r.message, "FG, BG and optional KeyIn must have the same size!");
@@ -106,9 +107,9 @@ TEST_F(RenderTest, SizeMismatchIsReportedAndOutputUntouched) {
 
 TEST_F(RenderTest, BackgroundOfAnotherRowLengthBecomesGrey) {
     Frames(8, 4);
-    Frame padded(8, 4, 40); // 10 pixels per row
-    padded.Fill(255, 1, 2, 3);
-    host.SetLayer(ParamBackground, &padded);
+    other = Frame(8, 4, 40); // 10 pixels per row
+    other.Fill(255, 1, 2, 3);
+    host.SetLayer(ParamBackground, &other);
     host.SetPopup(ParamShow, ShowCorrectedBg);
     harness::RenderResult r = host.Render(out);
     EXPECT_EQ(r.outFlags, 0);
