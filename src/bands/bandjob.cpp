@@ -23,6 +23,15 @@ int32_t Min(int32_t a, int32_t b) {
     return a < b ? a : b;
 }
 
+// Slice i (from 1) of a job, marked not ready, for its InitSlice to fill in;
+// null when there is no such slice or the job is not prepared.
+CJobSlice* ClearedSlice(const CBandJob& job, int i) {
+    if (i < 1 || i > job.sliceCount) return nullptr;
+    CJobSlice* slice = job.slices[i - 1];
+    slice->ready = 0;
+    return job.prepared ? slice : nullptr;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- CJobSlice
@@ -97,7 +106,7 @@ void CBandJob::SetProcedure(WorkerProcedure procedure, void* ctx) {
 }
 
 int CBandJob::InitSlice(int i) {
-    if (i >= 1 && i <= sliceCount) slices[i - 1]->ready = 0;
+    ClearedSlice(*this, i);
     return (int)prepared;
 }
 
@@ -329,10 +338,8 @@ void CRowBandJob::OnBegin() {
 }
 
 int CRowBandJob::InitSlice(int i) {
-    if (i < 1 || i > sliceCount) return 0;
-    CJobSlice* slice = slices[i - 1];
-    slice->ready = 0;
-    if (!prepared) return 0;
+    CJobSlice* slice = ClearedSlice(*this, i);
+    if (!slice) return 0;
     int32_t start = (i - 1) * bandRowsPlusOne - Max(i - 1 - bandRemainder, 0);
     int32_t firstRow = top + start;
     slice->x = left;
@@ -463,10 +470,8 @@ void CTileJob::OnBegin() {
 }
 
 int CTileJob::InitSlice(int i) {
-    if (i < 1 || i > sliceCount) return 0;
-    CJobSlice* slice = slices[i - 1];
-    slice->ready = 0;
-    if (!prepared) return 0;
+    CJobSlice* slice = ClearedSlice(*this, i);
+    if (!slice) return 0;
     const int32_t tw = tileWidth;
     const int32_t th = tileHeight;
     int32_t tileLeft = Max(left, gridX);

@@ -94,22 +94,23 @@ void ConvertParams(const RenderContext& rc, const CKeyer& keyer, KeyerParams& p)
         p.reflectionColor[c] =
             Clamp(slider(ParamReflSuppressRed + c) + d.reflectionColor[c], 255.0);
 
-    if (p.bgCorrectionMode != 0) {
-        p.bgCorrectionStrength = slider(ParamBgCcStrength) * 0.01;
-        p.bgCorrectionBrightness = slider(ParamBgCcBrightness) * 0.01;
-        ColourBytes(params[ParamBgCcColor]->u.cd.value, p.bgCorrectionColor);
-    } else {
-        p.bgCorrectionStrength = 0.0;
-        p.bgCorrectionBrightness = 0.0;
-    }
-    if (p.fgCorrectionMode != 0) {
-        p.fgCorrectionStrength = slider(ParamFgCcStrength) * 0.01;
-        p.fgCorrectionBrightness = slider(ParamFgCcBrightness) * 0.01;
-        ColourBytes(params[ParamFgCcColor]->u.cd.value, p.fgCorrectionColor);
-    } else {
-        p.fgCorrectionStrength = 0.0;
-        p.fgCorrectionBrightness = 0.0;
-    }
+    // A colour correction's strength, brightness and colour; with its mode
+    // "None" the strength and brightness are 0 and the colour stays as it is.
+    auto correction = [&](int32_t mode, int strengthParam, int brightnessParam, int colourParam,
+                          double& strength, double& brightness, double* colour) {
+        if (mode != 0) {
+            strength = slider(strengthParam) * 0.01;
+            brightness = slider(brightnessParam) * 0.01;
+            ColourBytes(params[colourParam]->u.cd.value, colour);
+        } else {
+            strength = 0.0;
+            brightness = 0.0;
+        }
+    };
+    correction(p.bgCorrectionMode, ParamBgCcStrength, ParamBgCcBrightness, ParamBgCcColor,
+               p.bgCorrectionStrength, p.bgCorrectionBrightness, p.bgCorrectionColor);
+    correction(p.fgCorrectionMode, ParamFgCcStrength, ParamFgCcBrightness, ParamFgCcColor,
+               p.fgCorrectionStrength, p.fgCorrectionBrightness, p.fgCorrectionColor);
 }
 
 // Keys the frame once the layers are checked out and a background exists.

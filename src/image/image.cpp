@@ -45,6 +45,40 @@ void RestoreOrder(uint16_t& order, uint16_t saved) {
     if (saved == 1 || saved == 2) order = saved;
 }
 
+// Runs op on the other field of image (and of source, when given), then
+// puts the field orders back; gives op's result.
+template <typename Op> int InOtherField(CImageBaseClass& image, CImageBaseClass* source, Op op) {
+    const uint16_t ownOrder = image.fieldOrder;
+    const uint16_t sourceOrder = source ? source->fieldOrder : 0;
+    image.fieldOrder = OtherOrder(image.fieldOrder);
+    if (source) source->fieldOrder = OtherOrder(source->fieldOrder);
+    const int ok = op();
+    RestoreOrder(image.fieldOrder, ownOrder);
+    if (source) RestoreOrder(source->fieldOrder, sourceOrder);
+    return ok;
+}
+
+// Whether two images have views of the same size (in rows of their fields).
+bool SameViewSize(const CImageBaseClass& a, const CImageBaseClass& b) {
+    return a.ViewWidth() == b.ViewWidth() &&
+           a.ViewHeight((int)a.fieldMode) == b.ViewHeight((int)b.fieldMode);
+}
+
+// Takes a rectangle given in frame rows to rows of a field.
+void ToFieldRows(RECT& rect) {
+    rect.top /= 2;
+    rect.bottom /= 2;
+}
+
+// The four rectangles of a view of width x height around area: above,
+// left, right and below.
+void BandsAround(const RECT& area, int32_t width, int32_t height, RECT* bands) {
+    bands[0] = {0, 0, width, area.top};
+    bands[1] = {0, area.top, area.left, area.bottom};
+    bands[2] = {area.right, area.top, width, area.bottom};
+    bands[3] = {0, area.bottom, width, height};
+}
+
 void Normalise(RECT& rect) {
     if (rect.right < rect.left) std::swap(rect.left, rect.right);
     if (rect.bottom < rect.top) std::swap(rect.top, rect.bottom);
@@ -258,23 +292,13 @@ int CImageBaseClass::Copy(CImageBaseClass* source, int singleField) {
         return Fail(kImageNoMemory);
     if (source == this) return 1;
     if (componentCount != source->componentCount) return Fail(kImageLayoutMismatch);
-    if (ViewWidth() != source->ViewWidth() ||
-        ViewHeight((int)fieldMode) != source->ViewHeight((int)source->fieldMode))
-        return Fail(kImageViewMismatch);
+    if (!SameViewSize(*this, *source)) return Fail(kImageViewMismatch);
     if (source->undefined) {
         undefined = 1;
         return 1;
     }
-    if (fieldMode && !singleField) {
-        // The other field first; its result is not needed.
-        const uint16_t ownOrder = fieldOrder;
-        const uint16_t sourceOrder = source->fieldOrder;
-        fieldOrder = OtherOrder(fieldOrder);
-        source->fieldOrder = OtherOrder(source->fieldOrder);
-        Copy(source, 1);
-        RestoreOrder(fieldOrder, ownOrder);
-        RestoreOrder(source->fieldOrder, sourceOrder);
-    }
+    // The other field first; its result is not needed.
+    if (fieldMode && !singleField) InOtherField(*this, source, [&] { return Copy(source, 1); });
     const RECT all = {0, 0, ViewWidth(), ViewHeight((int)fieldMode)};
     CopyRows(source, all);
     undefined = 0;
@@ -287,29 +311,17 @@ int CImageBaseClass::CopyRect(CImageBaseClass* source, const RECT* rect, int sin
     if (componentCount != source->componentCount) return Fail(kImageLayoutMismatch);
     if (source == this) return 1;
     if (pixels == nullptr || source->pixels == nullptr) return Fail(kImageNoMemory);
-    if (ViewWidth() != source->ViewWidth() ||
-        ViewHeight((int)fieldMode) != source->ViewHeight((int)source->fieldMode))
-        return Fail(kImageViewMismatch);
+    if (!SameViewSize(*this, *source)) return Fail(kImageViewMismatch);
     if (source->undefined) {
         undefined = 1;
         return 1;
     }
     RECT area = RectArgument(rect);
     if (IsZeroRect(area) || IsRectEmpty(&area)) return 1;
-    if (fieldMode && fieldCoordinates) {
-        area.top /= 2;
-        area.bottom /= 2;
-    }
+    if (fieldMode && fieldCoordinates) ToFieldRows(area);
     if (!InsideView(area)) return Fail(kImageRectOutside);
-    if (fieldMode && !singleField) {
-        const uint16_t ownOrder = fieldOrder;
-        const uint16_t sourceOrder = source->fieldOrder;
-        fieldOrder = OtherOrder(fieldOrder);
-        source->fieldOrder = OtherOrder(source->fieldOrder);
-        CopyRect(source, &area, 1, 0);
-        RestoreOrder(fieldOrder, ownOrder);
-        RestoreOrder(source->fieldOrder, sourceOrder);
-    }
+    if (fieldMode && !singleField)
+        InOtherField(*this, source, [&] { return CopyRect(source, &area, 1, 0); });
     CopyRows(source, area);
     undefined = 0;
     return 1;
@@ -326,22 +338,12 @@ int CImageBaseClass::CopyOutsideRect(CImageBaseClass* source, const RECT* rect, 
         return 1;
     }
     RECT area = RectArgument(rect);
-    if (fieldMode && fieldCoordinates) {
-        area.top /= 2;
-        area.bottom /= 2;
-    }
+    if (fieldMode && fieldCoordinates) ToFieldRows(area);
     if (IsZeroRect(area) || IsRectEmpty(&area)) return Copy(source, singleField);
-    if (ViewWidth() != source->ViewWidth() ||
-        ViewHeight((int)fieldMode) != source->ViewHeight((int)source->fieldMode) ||
-        !InsideView(area))
-        return Fail(kImageViewMismatch);
+    if (!SameViewSize(*this, *source) || !InsideView(area)) return Fail(kImageViewMismatch);
 
-    const int32_t width = ViewWidth();
-    const int32_t height = ViewHeight((int)fieldMode);
-    const RECT bands[4] = {{0, 0, width, area.top},
-                           {0, area.top, area.left, area.bottom},
-                           {area.right, area.top, width, area.bottom},
-                           {0, area.bottom, width, height}};
+    RECT bands[4];
+    BandsAround(area, ViewWidth(), ViewHeight((int)fieldMode), bands);
     for (const RECT& band : bands) {
         if (!CopyRect(source, &band, singleField, 0)) return 0;
     }
@@ -380,19 +382,12 @@ int CImageBaseClass::FillRect(const RECT* rect, const uint8_t* value, int bothFi
                               int fieldCoordinates) {
     if (pixels == nullptr) return Fail(kImageNoMemory);
     RECT area = RectArgument(rect);
-    if (fieldMode && fieldCoordinates) {
-        area.top /= 2;
-        area.bottom /= 2;
-    }
+    if (fieldMode && fieldCoordinates) ToFieldRows(area);
     if (IsZeroRect(area) || IsRectEmpty(&area)) return 1;
     if (!InsideView(area)) return Fail(kImageRectOutside);
-    if (fieldMode && bothFields) {
-        const uint16_t ownOrder = fieldOrder;
-        fieldOrder = OtherOrder(fieldOrder);
-        const int ok = FillRect(&area, value, 0, 0);
-        RestoreOrder(fieldOrder, ownOrder);
-        if (!ok) return 0;
-    }
+    if (fieldMode && bothFields &&
+        !InOtherField(*this, nullptr, [&] { return FillRect(&area, value, 0, 0); }))
+        return 0;
     FillRows(area, value);
     return 1;
 }
@@ -401,19 +396,12 @@ int CImageBaseClass::FillOutsideRect(const RECT* rect, const uint8_t* value, int
                                      int fieldCoordinates) {
     if (pixels == nullptr) return Fail(kImageNoMemory);
     RECT area = RectArgument(rect);
-    if (fieldMode && fieldCoordinates) {
-        area.top /= 2;
-        area.bottom /= 2;
-    }
+    if (fieldMode && fieldCoordinates) ToFieldRows(area);
     if (IsZeroRect(area) || IsRectEmpty(&area)) return Fill(value, bothFields);
     if (!InsideView(area)) return Fail(kImageRectOutside);
 
-    const int32_t width = ViewWidth();
-    const int32_t height = ViewHeight((int)fieldMode);
-    const RECT bands[4] = {{0, 0, width, area.top},
-                           {0, area.top, area.left, area.bottom},
-                           {area.right, area.top, width, area.bottom},
-                           {0, area.bottom, width, height}};
+    RECT bands[4];
+    BandsAround(area, ViewWidth(), ViewHeight((int)fieldMode), bands);
     for (const RECT& band : bands) {
         if (!FillRect(&band, value, bothFields, 0)) return 0;
     }
@@ -422,13 +410,8 @@ int CImageBaseClass::FillOutsideRect(const RECT* rect, const uint8_t* value, int
 
 int CImageBaseClass::Fill(const uint8_t* value, int bothFields) {
     if (pixels == nullptr) return Fail(kImageNoMemory);
-    if (fieldMode && bothFields) {
-        const uint16_t ownOrder = fieldOrder;
-        fieldOrder = OtherOrder(fieldOrder);
-        const int ok = Fill(value, 0);
-        RestoreOrder(fieldOrder, ownOrder);
-        if (!ok) return 0;
-    }
+    if (fieldMode && bothFields && !InOtherField(*this, nullptr, [&] { return Fill(value, 0); }))
+        return 0;
     const RECT all = {0, 0, ViewWidth(), ViewHeight((int)fieldMode)};
     FillRect(&all, value, 0, 0);
     return 1;
@@ -443,13 +426,9 @@ int CImageBaseClass::DrawLine(POINT first, POINT second, const uint8_t* value, i
     // The view extended by one pixel to the right and bottom.
     if (first.x < 0 || first.x > width || first.y < 0 || first.y > height) return 0;
     if (second.x < 0 || second.x > width || second.y < 0 || second.y > height) return 0;
-    if (fieldMode && bothFields) {
-        const uint16_t ownOrder = fieldOrder;
-        fieldOrder = OtherOrder(fieldOrder);
-        const int ok = DrawLine(first, second, value, 0);
-        RestoreOrder(fieldOrder, ownOrder);
-        if (!ok) return 0;
-    }
+    if (fieldMode && bothFields &&
+        !InOtherField(*this, nullptr, [&] { return DrawLine(first, second, value, 0); }))
+        return 0;
     // A view without rows or columns (a field of a one-row view) has no pixel
     // to draw on.
     if (width == 0 || height == 0) return 1;

@@ -63,3 +63,15 @@ int CKeyer::Update(int32_t request) {
     if (compositeDirty) return Runs(this, kStepComposite) ? Composite() : 0;
     return 1;
 }
+
+void CKeyer::RunSeparationChain() {
+    Separate();
+    GradeTransparency();
+    CombineKeyIn();
+    BuildEdgeProfile(params.transparencyEdge);
+    SoftenEdge();
+    separationDirty = 0;
+    keyInDirty = 0;
+    compositeDirty = 1;
+    spillShadowDirty = 1;
+}

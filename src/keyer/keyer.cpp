@@ -110,11 +110,8 @@ CKeyer::CKeyer()
     }
 
     AllocateShadingBuffer(0);
-    bgCorrectionDirty = 1;
-    separationDirty = 1;
-    spillShadowDirty = 1;
-    compositeDirty = 1;
-    keyInDirty = 1;
+    InvalidateMatte();
+    InvalidateBackground();
     UpdateCorrectedBackground();
 }
 
@@ -140,11 +137,8 @@ int CKeyer::SetImages(CImageBaseClass* matte, CImageBaseClass* keyOut, CImageBas
     if (hasKeyIn && !sameSize(keyIn)) return 0;
 
     if (w != width || h != height) {
-        bgCorrectionDirty = 1;
-        separationDirty = 1;
-        spillShadowDirty = 1;
-        compositeDirty = 1;
-        keyInDirty = 1;
+        InvalidateMatte();
+        InvalidateBackground();
     }
     width = w;
     height = h;
@@ -235,4 +229,12 @@ RECT CKeyer::BandRect() const {
         IntersectRect(&band, &frame, &crop);
     }
     return band;
+}
+
+int CKeyer::RunRowBands(WorkerProcedure worker, void* context, RECT* band) const {
+    SIZE size{width, height};
+    CRowBandJob job(0);
+    job.SetArea(&size, band);
+    job.SetProcedure(worker, context);
+    return job.Run(1) ? 1 : 0;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "bands/bandjob.h"
 #include "image/image.h"
 #include "image/object.h"
 #include "platform/rect.h"
@@ -80,6 +81,10 @@ class CKeyer : public CObject {
     // (1 background correction ... 9 composite); a zero result skips the step
     // and counts it as failed. Null in the plug-in.
     static int (*updateStepHook)(CKeyer* keyer, int step);
+    // The whole separation chain (separation ... edge softening) as the views
+    // that show its result run it: no hook, results not looked at, the
+    // separation and key-in flags cleared and the later stages' flags set.
+    void RunSeparationChain();
 
     // --- backing colour (stages/backing.cpp, stages/refine.cpp) ---
     int SetBackingColour(uint8_t blue, uint8_t green, uint8_t red, int refine);
@@ -115,6 +120,10 @@ class CKeyer : public CObject {
     // Band rectangle of most stages: the whole frame (inclusive), intersected
     // with cropRect reduced by 1 at right and bottom when the crop is on.
     RECT BandRect() const;
+    // Runs worker with context over the rows of the inclusive rectangle band
+    // (null: the whole frame), split into row bands, and waits for it; 1 when
+    // the run succeeded. The rectangle is normalised in place.
+    int RunRowBands(WorkerProcedure worker, void* context, RECT* band) const;
     // Shading buffer allocation for the wanted state (keyer/keyer.cpp).
     int AllocateShadingBuffer(int on);
 

@@ -24,11 +24,8 @@ void ResetBackingState(CKeyer& keyer) {
         keyer.separationDirty = 1;
     }
     keyer.AllocateShadingBuffer(0);
-    keyer.bgCorrectionDirty = 1;
-    keyer.separationDirty = 1;
-    keyer.spillShadowDirty = 1;
-    keyer.compositeDirty = 1;
-    keyer.keyInDirty = 1;
+    keyer.InvalidateMatte();
+    keyer.InvalidateBackground();
 }
 
 // Switches a field-mode foreground to frame rows for the length of the

@@ -6,6 +6,7 @@
 #include "bands/bandjob.h"
 #include "image/image.h"
 #include "keyer/keyer.h"
+#include "stages/band_cursor.h"
 
 namespace {
 
@@ -41,16 +42,8 @@ int CorrectWorker(CJobSlice* slice) {
     const double cg = p.bgCorrectionColor[1];
     const double cb = p.bgCorrectionColor[2];
 
-    const CImageBaseClass* source = keyer->backgroundImage;
-    CImageBaseClass* target = ctx->target;
-    const uint16_t x0 = uint16_t(slice->x);
-    const uint16_t y0 = uint16_t(slice->y);
-    const uint8_t* src = source->PixelAddress(x0, y0);
-    uint8_t* dst = target->PixelAddress(x0, y0);
-    const int32_t srcAdvance = source->RowAdvance(slice->width);
-    const int32_t dstAdvance = target->RowAdvance(slice->width);
-    const uint32_t srcStep = source->pixelStep;
-    const uint32_t dstStep = target->pixelStep;
+    ConstBandCursor src(keyer->backgroundImage, slice);
+    BandCursor dst(ctx->target, slice);
 
     for (int row = 0; row < slice->rows; ++row) {
         for (int col = 0; col < slice->width; ++col) {
@@ -102,11 +95,11 @@ int CorrectWorker(CJobSlice* slice) {
             dst[2] = ClampToByte(bl);
             dst[1] = ClampToByte(g);
             dst[0] = ClampToByte(r);
-            src += srcStep;
-            dst += dstStep;
+            src.Next();
+            dst.Next();
         }
-        src += srcAdvance;
-        dst += dstAdvance;
+        src.NextRow();
+        dst.NextRow();
     }
     return 1;
 }
@@ -142,13 +135,8 @@ int CKeyer::CorrectBackground(CImageBaseClass* destination) {
     }
 
     RECT band = BandRect();
-    SIZE size{width, height};
     CorrectionContext ctx{this, target};
-    CRowBandJob job(0);
-    job.SetArea(&size, &band);
-    job.SetProcedure(CorrectWorker, &ctx);
-    if (!job.Run(1)) return 0;
-    return 1;
+    return RunRowBands(CorrectWorker, &ctx, &band);
 }
 
 int CKeyer::RenderCorrectedBackgroundView() {

@@ -6,6 +6,7 @@
 #include "bands/bandjob.h"
 #include "image/image.h"
 #include "keyer/keyer.h"
+#include "stages/band_cursor.h"
 #include "stages/shading.h"
 
 namespace {
@@ -229,68 +230,46 @@ int CompositeWorker(CJobSlice* slice) {
     const uint16_t x0 = uint16_t(slice->x);
     const uint16_t y0 = uint16_t(slice->y);
     const uint16_t w = slice->width;
-    const CImageBaseClass* fgImage = keyer->foregroundImage;
-    const CImageBaseClass* matteImage = keyer->matteImage;
-    const CImageBaseClass* edgeImage = keyer->edgeImage;
-    const CImageBaseClass* underImage = keyer->underlayImage;
-    const CImageBaseClass* bgImage = keyer->correctedBackground;
-    const CImageBaseClass* outImage = keyer->outputImage;
-    const CImageBaseClass* keyInImage = keyer->hasKeyIn ? keyer->keyInMatte : nullptr;
     const float* smoothed = keyer->smoothBgShadow ? keyer->shadingBuffer : nullptr;
-
-    const uint8_t* fg = fgImage->PixelAddress(x0, y0);
-    const uint8_t* matte = matteImage->PixelAddress(x0, y0);
-    const uint8_t* edge = edgeImage->PixelAddress(x0, y0);
-    const uint8_t* under = underImage->PixelAddress(x0, y0);
-    const uint8_t* bg = bgImage->PixelAddress(x0, y0);
-    uint8_t* out = outImage->PixelAddress(x0, y0);
-    const uint8_t* keyIn = keyInImage ? keyInImage->PixelAddress(x0, y0) : nullptr;
-    const int32_t fgAdvance = fgImage->RowAdvance(w);
-    const int32_t matteAdvance = matteImage->RowAdvance(w);
-    const int32_t edgeAdvance = edgeImage->RowAdvance(w);
-    const int32_t underAdvance = underImage->RowAdvance(w);
-    const int32_t bgAdvance = bgImage->RowAdvance(w);
-    const int32_t outAdvance = outImage->RowAdvance(w);
-    const int32_t keyInAdvance = keyInImage ? keyInImage->RowAdvance(w) : 0;
-    const uint32_t fgStep = fgImage->pixelStep;
-    const uint32_t matteStep = matteImage->pixelStep;
-    const uint32_t edgeStep = edgeImage->pixelStep;
-    const uint32_t underStep = underImage->pixelStep;
-    const uint32_t bgStep = bgImage->pixelStep;
-    const uint32_t outStep = outImage->pixelStep;
-    const uint32_t keyInStep = keyInImage ? keyInImage->pixelStep : 0;
+    ConstBandCursor fg(keyer->foregroundImage, slice);
+    ConstBandCursor matte(keyer->matteImage, slice);
+    ConstBandCursor edge(keyer->edgeImage, slice);
+    ConstBandCursor under(keyer->underlayImage, slice);
+    ConstBandCursor bg(keyer->correctedBackground, slice);
+    BandCursor out(keyer->outputImage, slice);
+    ConstBandCursor keyIn(keyer->hasKeyIn ? keyer->keyInMatte : nullptr, slice);
 
     for (int32_t row = 0; row < slice->rows; ++row) {
-        const float* ratio =
-            smoothed ? smoothed + size_t(y0 + row) * size_t(keyer->width) + x0 : nullptr;
+        const float* ratio = SmoothedRatioRow(smoothed, keyer->width, x0, y0 + row);
         for (int32_t col = 0; col < w; ++col) {
-            if (keyIn && *keyIn == 255) {
+            if (keyIn.p && *keyIn == 255) {
                 // A key-in region shows the underlay unchanged.
                 out[0] = under[0];
                 out[1] = under[1];
                 out[2] = under[2];
             } else {
                 double px[3];
-                ComposePixel(cs, fg, *matte, *edge, under, bg, ratio ? ratio + col : nullptr, px);
+                ComposePixel(cs, fg.p, *matte, *edge, under.p, bg.p, ratio ? ratio + col : nullptr,
+                             px);
                 out[0] = uint8_t(Clamp255(px[2]));
                 out[1] = uint8_t(Clamp255(px[1]));
                 out[2] = uint8_t(Clamp255(px[0]));
             }
-            fg += fgStep;
-            matte += matteStep;
-            edge += edgeStep;
-            under += underStep;
-            bg += bgStep;
-            out += outStep;
-            if (keyIn) keyIn += keyInStep;
+            fg.Next();
+            matte.Next();
+            edge.Next();
+            under.Next();
+            bg.Next();
+            out.Next();
+            keyIn.Next();
         }
-        fg += fgAdvance;
-        matte += matteAdvance;
-        edge += edgeAdvance;
-        under += underAdvance;
-        bg += bgAdvance;
-        out += outAdvance;
-        if (keyIn) keyIn += keyInAdvance;
+        fg.NextRow();
+        matte.NextRow();
+        edge.NextRow();
+        under.NextRow();
+        bg.NextRow();
+        out.NextRow();
+        keyIn.NextRow();
     }
     return 1;
 }
@@ -300,12 +279,7 @@ int CompositeWorker(CJobSlice* slice) {
 int CKeyer::Composite() {
     RECT band = BandRect();
     if (smoothBgShadow && !SmoothShadingRatio()) return 0;
-
-    SIZE size{width, height};
-    CRowBandJob job(0);
-    job.SetArea(&size, &band);
-    job.SetProcedure(CompositeWorker, this);
-    if (!job.Run(1)) return 0;
+    if (!RunRowBands(CompositeWorker, this, &band)) return 0;
     compositeDirty = 0;
     return 1;
 }

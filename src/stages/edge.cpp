@@ -17,6 +17,7 @@
 
 #include "bands/bandjob.h"
 #include "keyer/keyer.h"
+#include "stages/band_cursor.h"
 
 namespace {
 
@@ -60,15 +61,12 @@ inline void RecordDistance(uint8_t* p, uint8_t k) {
 int EdgeClearWorker(CJobSlice* slice) {
     if (!slice->ready) return 0;
     const EdgeContext* ctx = static_cast<const EdgeContext*>(slice->context);
-    const CImageBaseClass* edge = ctx->edgeImage;
     const uint16_t width = slice->width;
-    uint8_t* dst = edge->PixelAddress((uint16_t)slice->x, (uint16_t)slice->y);
-    const int32_t advance = edge->RowAdvance(width);
-    const uint32_t step = edge->pixelStep;
+    BandCursor dst(ctx->edgeImage, slice);
     for (uint16_t row = 0; row < slice->rows; ++row) {
-        for (uint16_t col = 0; col < width; ++col, dst += step)
+        for (uint16_t col = 0; col < width; ++col, dst.Next())
             *dst = 0;
-        dst += advance;
+        dst.NextRow();
     }
     return 1;
 }
@@ -169,24 +167,18 @@ int EdgeApplyWorker(CJobSlice* slice) {
     const EdgeContext* ctx = static_cast<const EdgeContext*>(slice->context);
     uint8_t profile[11];
     std::copy(ctx->profile, ctx->profile + 11, profile);
-    const uint16_t x = (uint16_t)slice->x;
-    const uint16_t y = (uint16_t)slice->y;
     const uint16_t width = slice->width;
-    uint8_t* dst = ctx->matteImage->PixelAddress(x, y);
-    const int32_t dstAdvance = ctx->matteImage->RowAdvance(width);
-    const uint32_t dstStep = ctx->matteImage->pixelStep;
-    const uint8_t* dist = ctx->edgeImage->PixelAddress(x, y);
-    const int32_t distAdvance = ctx->edgeImage->RowAdvance(width);
-    const uint32_t distStep = ctx->edgeImage->pixelStep;
+    BandCursor dst(ctx->matteImage, slice);
+    ConstBandCursor dist(ctx->edgeImage, slice);
     for (uint16_t row = 0; row < slice->rows; ++row) {
-        for (uint16_t col = 0; col < width; ++col, dst += dstStep, dist += distStep) {
+        for (uint16_t col = 0; col < width; ++col, dst.Next(), dist.Next()) {
             // Non-transparent pixels hold distances of at most the depth (<= 10).
             const uint8_t a = *dst;
             const uint8_t d = *dist;
             if (a != 0 && d != 0 && profile[d] < a) *dst = profile[d];
         }
-        dst += dstAdvance;
-        dist += distAdvance;
+        dst.NextRow();
+        dist.NextRow();
     }
     return 1;
 }
@@ -224,17 +216,7 @@ int CKeyer::SoftenEdge() {
         ctx.depth = 0;
 
     RECT band = BandRect();
-    CRowBandJob job(0);
-    SIZE size;
-    size.cx = width;
-    size.cy = height;
-    job.SetArea(&size, &band);
-
-    job.SetProcedure(EdgeClearWorker, &ctx);
-    if (!job.Run(1)) return 0;
-    job.SetProcedure(EdgeScanWorker, &ctx);
-    if (!job.Run(1)) return 0;
-    job.SetProcedure(EdgeApplyWorker, &ctx);
-    if (!job.Run(1)) return 0;
-    return 1;
+    if (!RunRowBands(EdgeClearWorker, &ctx, &band)) return 0;
+    if (!RunRowBands(EdgeScanWorker, &ctx, &band)) return 0;
+    return RunRowBands(EdgeApplyWorker, &ctx, &band);
 }

@@ -6,6 +6,7 @@
 
 #include "bands/bandjob.h"
 #include "keyer/keyer.h"
+#include "stages/band_cursor.h"
 
 namespace {
 
@@ -17,30 +18,10 @@ int CombineKeyInWorker(CJobSlice* slice) {
     // Modes other than the three key-out modes write no key-out matte.
     const bool keyOut = mode >= kKeyInPlusFg && mode <= kFgMinusKeyIn;
 
-    const uint16_t x = (uint16_t)slice->x;
-    const uint16_t y = (uint16_t)slice->y;
     const uint16_t width = slice->width;
-    const CImageBaseClass* matte = keyer->matteImage;
-    uint8_t* dst = matte->PixelAddress(x, y);
-    const int32_t dstAdvance = matte->RowAdvance(width);
-    const uint32_t dstStep = matte->pixelStep;
-
-    const uint8_t* in = nullptr;
-    int32_t inAdvance = 0;
-    uint32_t inStep = 0;
-    if (hasKeyIn) {
-        in = keyer->keyInMatte->PixelAddress(x, y);
-        inAdvance = keyer->keyInMatte->RowAdvance(width);
-        inStep = keyer->keyInMatte->pixelStep;
-    }
-    uint8_t* out = nullptr;
-    int32_t outAdvance = 0;
-    uint32_t outStep = 0;
-    if (keyOut) {
-        out = keyer->keyOutMatte->PixelAddress(x, y);
-        outAdvance = keyer->keyOutMatte->RowAdvance(width);
-        outStep = keyer->keyOutMatte->pixelStep;
-    }
+    BandCursor dst(keyer->matteImage, slice);
+    ConstBandCursor in(hasKeyIn ? keyer->keyInMatte : nullptr, slice);
+    BandCursor out(keyOut ? keyer->keyOutMatte : nullptr, slice);
 
     for (uint16_t row = 0; row < slice->rows; ++row) {
         for (uint16_t col = 0; col < width; ++col) {
@@ -67,14 +48,14 @@ int CombineKeyInWorker(CJobSlice* slice) {
                 else
                     o = std::max(k - a, 0);
                 *out = (uint8_t)o;
-                out += outStep;
+                out.Next();
             }
-            dst += dstStep;
-            in += inStep;
+            dst.Next();
+            in.Next();
         }
-        dst += dstAdvance;
-        in += inAdvance;
-        out += outAdvance;
+        dst.NextRow();
+        in.NextRow();
+        out.NextRow();
     }
     return 1;
 }
@@ -105,13 +86,7 @@ int CKeyer::CombineKeyIn() {
             std::max<int32_t>(area.top, 0) <= std::min<int32_t>(area.bottom, height - 1);
         // A crop rectangle wholly outside the frame leaves nothing to combine.
         if (hasPixels) {
-            CRowBandJob job(0);
-            SIZE size;
-            size.cx = width;
-            size.cy = height;
-            job.SetArea(&size, &area);
-            job.SetProcedure(CombineKeyInWorker, this);
-            if (!job.Run(1)) return 0;
+            if (!RunRowBands(CombineKeyInWorker, this, &area)) return 0;
         }
     }
     separationDirty = 1;

@@ -5,6 +5,7 @@
 #include "bands/bandjob.h"
 #include "image/image.h"
 #include "keyer/keyer.h"
+#include "stages/band_cursor.h"
 
 namespace {
 
@@ -27,10 +28,7 @@ int RefineWorker(CJobSlice* slice) {
     const double bc = keyer->params.separationColor[2];
     const double lc = std::sqrt(rc * rc + gc * gc + bc * bc);
 
-    const CImageBaseClass* fg = keyer->foregroundImage;
-    const uint8_t* p = fg->PixelAddress(uint16_t(slice->x), uint16_t(slice->y));
-    const int32_t advance = fg->RowAdvance(slice->width);
-    const uint32_t step = fg->pixelStep;
+    ConstBandCursor p(keyer->foregroundImage, slice);
 
     double sumRed = 0.0, sumGreen = 0.0, sumBlue = 0.0;
     uint64_t count = 0;
@@ -47,9 +45,9 @@ int RefineWorker(CJobSlice* slice) {
                 sumBlue += b;
                 ++count;
             }
-            p += step;
+            p.Next();
         }
-        p += advance;
+        p.NextRow();
     }
 
     if (!slice->Lock()) return 0;
@@ -69,11 +67,7 @@ int CKeyer::RefineBackingColour(double* t) {
     if (foregroundImage == nullptr) return 0;
 
     RefineContext ctx{this, 0, 0, 0, 0};
-    SIZE size{width, height};
-    CRowBandJob job(0);
-    job.SetArea(&size, nullptr);
-    job.SetProcedure(RefineWorker, &ctx);
-    if (!job.Run(1) || ctx.count == 0) return 0;
+    if (!RunRowBands(RefineWorker, &ctx, nullptr) || ctx.count == 0) return 0;
 
     t[0] = double(ctx.sumBlue / ctx.count);
     t[1] = double(ctx.sumGreen / ctx.count);

@@ -8,6 +8,7 @@
 
 #include "bands/bandjob.h"
 #include "keyer/keyer.h"
+#include "stages/band_cursor.h"
 
 namespace {
 
@@ -30,20 +31,12 @@ int SeparateWorker(CJobSlice* slice) {
     const double cosineLimit = std::pow(1.0 - params.separationDeviation, 0.1);
     const bool dominanceTest = level < 50.0;
 
-    const CImageBaseClass* fg = keyer->foregroundImage;
-    const CImageBaseClass* matte = keyer->matteImage;
-    const uint16_t x = (uint16_t)slice->x;
-    const uint16_t y = (uint16_t)slice->y;
     const uint16_t width = slice->width;
-    const uint8_t* src = fg->PixelAddress(x, y);
-    const int32_t srcAdvance = fg->RowAdvance(width);
-    const uint32_t srcStep = fg->pixelStep;
-    uint8_t* dst = matte->PixelAddress(x, y);
-    const int32_t dstAdvance = matte->RowAdvance(width);
-    const uint32_t dstStep = matte->pixelStep;
+    ConstBandCursor src(keyer->foregroundImage, slice);
+    BandCursor dst(keyer->matteImage, slice);
 
     for (uint16_t row = 0; row < slice->rows; ++row) {
-        for (uint16_t col = 0; col < width; ++col, src += srcStep, dst += dstStep) {
+        for (uint16_t col = 0; col < width; ++col, src.Next(), dst.Next()) {
             const double r = src[0];
             const double g = src[1];
             const double b = src[2];
@@ -68,8 +61,8 @@ int SeparateWorker(CJobSlice* slice) {
             const double c = (kG * g + kR * r + kB * b) / (n * kNorm);
             *dst = c < cosineLimit ? 1 : 0;
         }
-        src += srcAdvance;
-        dst += dstAdvance;
+        src.NextRow();
+        dst.NextRow();
     }
     return 1;
 }
@@ -87,17 +80,8 @@ int CKeyer::Separate() {
         return 1;
     }
 
-    CRowBandJob job(0);
-    SIZE size;
-    size.cx = width;
-    size.cy = height;
-    job.SetArea(&size, &band);
-    job.SetProcedure(SeparateWorker, this);
-    if (!job.Run(1)) return 0;
+    if (!RunRowBands(SeparateWorker, this, &band)) return 0;
 
-    separationDirty = 1;
-    spillShadowDirty = 1;
-    compositeDirty = 1;
-    keyInDirty = 1;
+    InvalidateMatte();
     return 1;
 }

@@ -6,6 +6,7 @@
 
 #include "bands/bandjob.h"
 #include "keyer/keyer.h"
+#include "stages/band_cursor.h"
 
 namespace {
 
@@ -34,61 +35,47 @@ int SeparationViewWorker(CJobSlice* slice) {
     const int32_t view = keyer->separationView;
     if (view < kViewFgOnBg || view > kViewFgOnBlack) return 1; // nothing to show
 
-    const uint16_t x = (uint16_t)slice->x;
-    const uint16_t y = (uint16_t)slice->y;
     const uint16_t width = slice->width;
-    const CImageBaseClass* matteImage = keyer->matteImage;
-    const CImageBaseClass* fgImage = keyer->foregroundImage;
-    const CImageBaseClass* bgImage = keyer->backgroundImage;
-    const CImageBaseClass* outImage = keyer->outputImage;
-    const uint8_t* matte = matteImage->PixelAddress(x, y);
-    const int32_t matteAdvance = matteImage->RowAdvance(width);
-    const uint32_t matteStep = matteImage->pixelStep;
-    const uint8_t* fg = fgImage->PixelAddress(x, y);
-    const int32_t fgAdvance = fgImage->RowAdvance(width);
-    const uint32_t fgStep = fgImage->pixelStep;
-    const uint8_t* bg = bgImage->PixelAddress(x, y);
-    const int32_t bgAdvance = bgImage->RowAdvance(width);
-    const uint32_t bgStep = bgImage->pixelStep;
-    uint8_t* out = outImage->PixelAddress(x, y);
-    const int32_t outAdvance = outImage->RowAdvance(width);
-    const uint32_t outStep = outImage->pixelStep;
+    ConstBandCursor matte(keyer->matteImage, slice);
+    ConstBandCursor fg(keyer->foregroundImage, slice);
+    ConstBandCursor bg(keyer->backgroundImage, slice);
+    BandCursor out(keyer->outputImage, slice);
 
     for (uint16_t row = 0; row < slice->rows; ++row) {
         for (uint16_t col = 0; col < width; ++col) {
             const bool foreground = *matte != 0;
             switch (view) {
             case kViewFgOnBg:
-                CopyColour(out, foreground ? fg : bg);
+                CopyColour(out.p, foreground ? fg.p : bg.p);
                 break;
             case kViewBlackOnGray:
                 if (foreground)
-                    SetColour(out, 0, 0, 0);
+                    SetColour(out.p, 0, 0, 0);
                 else
-                    SetColour(out, 160, 160, 160);
+                    SetColour(out.p, 160, 160, 160);
                 break;
             case kViewBlackOnBg:
                 if (foreground)
-                    SetColour(out, 0, 0, 0);
+                    SetColour(out.p, 0, 0, 0);
                 else
-                    CopyColour(out, bg);
+                    CopyColour(out.p, bg.p);
                 break;
             default:
                 if (foreground)
-                    CopyColour(out, fg);
+                    CopyColour(out.p, fg.p);
                 else
-                    SetColour(out, 0, 0, 0);
+                    SetColour(out.p, 0, 0, 0);
                 break;
             }
-            matte += matteStep;
-            fg += fgStep;
-            bg += bgStep;
-            out += outStep;
+            matte.Next();
+            fg.Next();
+            bg.Next();
+            out.Next();
         }
-        matte += matteAdvance;
-        fg += fgAdvance;
-        bg += bgAdvance;
-        out += outAdvance;
+        matte.NextRow();
+        fg.NextRow();
+        bg.NextRow();
+        out.NextRow();
     }
     return 1;
 }
@@ -104,43 +91,24 @@ int TransparencyViewWorker(CJobSlice* slice) {
     else if (backingBlue > 0.0)
         blue = (uint8_t)backingBlue;
 
-    const uint16_t x = (uint16_t)slice->x;
-    const uint16_t y = (uint16_t)slice->y;
     const uint16_t width = slice->width;
-    const CImageBaseClass* matteImage = keyer->matteImage;
-    const CImageBaseClass* outImage = keyer->outputImage;
-    const uint8_t* matte = matteImage->PixelAddress(x, y);
-    const int32_t matteAdvance = matteImage->RowAdvance(width);
-    const uint32_t matteStep = matteImage->pixelStep;
-    uint8_t* out = outImage->PixelAddress(x, y);
-    const int32_t outAdvance = outImage->RowAdvance(width);
-    const uint32_t outStep = outImage->pixelStep;
+    ConstBandCursor matte(keyer->matteImage, slice);
+    BandCursor out(keyer->outputImage, slice);
 
     for (uint16_t row = 0; row < slice->rows; ++row) {
-        for (uint16_t col = 0; col < width; ++col, matte += matteStep, out += outStep) {
+        for (uint16_t col = 0; col < width; ++col, matte.Next(), out.Next()) {
             const uint8_t m = *matte;
             if (m != 0) {
                 const uint8_t level = (uint8_t)(255 - m);
-                SetColour(out, 0, level, level);
+                SetColour(out.p, 0, level, level);
             } else {
-                SetColour(out, 0, 0, blue);
+                SetColour(out.p, 0, 0, blue);
             }
         }
-        matte += matteAdvance;
-        out += outAdvance;
+        matte.NextRow();
+        out.NextRow();
     }
     return 1;
-}
-
-int RunViewJob(CKeyer* keyer, WorkerProcedure worker) {
-    RECT band = keyer->BandRect();
-    CRowBandJob job(0);
-    SIZE size;
-    size.cx = keyer->width;
-    size.cy = keyer->height;
-    job.SetArea(&size, &band);
-    job.SetProcedure(worker, keyer);
-    return job.Run(1);
 }
 
 } // namespace
@@ -149,7 +117,8 @@ int CKeyer::RenderSeparationView() {
     if (bgCorrectionDirty) CorrectBackground(nullptr);
     Separate();
     if (!matteImage || !foregroundImage || !backgroundImage || !outputImage) return 0;
-    if (!RunViewJob(this, SeparationViewWorker)) return 0;
+    RECT band = BandRect();
+    if (!RunRowBands(SeparationViewWorker, this, &band)) return 0;
     // The matte now holds only the separation mask.
     separationDirty = 1;
     keyInDirty = 1;
@@ -157,17 +126,10 @@ int CKeyer::RenderSeparationView() {
 }
 
 int CKeyer::RenderTransparencyView() {
-    Separate();
-    GradeTransparency();
-    CombineKeyIn();
-    BuildEdgeProfile(params.transparencyEdge);
-    SoftenEdge();
-    separationDirty = 0;
-    keyInDirty = 0;
-    compositeDirty = 1;
-    spillShadowDirty = 1;
+    RunSeparationChain();
     if (!matteImage || !outputImage) return 0;
-    if (!RunViewJob(this, TransparencyViewWorker)) return 0;
+    RECT band = BandRect();
+    if (!RunRowBands(TransparencyViewWorker, this, &band)) return 0;
     compositeDirty = 1;
     spillShadowDirty = 1;
     return 1;

@@ -4,6 +4,7 @@
 // Read by the composite, the shadow and light views and the shadow smoothing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Results of CKeyer::ComputeShadingLimits. Tints are indexed 0 = blue,
@@ -44,6 +45,13 @@ inline double ShadingRatioOfBytes(const ShadingLimits& limits, const uint8_t* rg
     const double v[3] = {double(rgb[2]), double(rgb[1]), double(rgb[0])};
     const double sum = v[2] + v[1] + v[0];
     return ShadingRatio(limits, v, sum, dominant, smallest);
+}
+
+// Row y of the smoothed shading ratios (one float per frame pixel, rows of
+// frameWidth), from column x; null when there are none (buffer null).
+inline const float* SmoothedRatioRow(const float* buffer, int32_t frameWidth, int32_t x,
+                                     int32_t y) {
+    return buffer ? buffer + size_t(y) * size_t(frameWidth) + x : nullptr;
 }
 
 // A kw x kh sliding window of 32-bit floats over rows of n values: the rows

@@ -3,6 +3,7 @@
 #include "bands/bandjob.h"
 #include "image/image.h"
 #include "keyer/keyer.h"
+#include "stages/band_cursor.h"
 #include "stages/shading.h"
 
 static inline uint8_t ClampToByte(double x) {
@@ -31,45 +32,31 @@ static int ViewWorker(CJobSlice* slice, uint8_t neutral, PaintRatio paintRatio) 
     const uint16_t x0 = uint16_t(slice->x);
     const uint16_t y0 = uint16_t(slice->y);
     const uint16_t w = slice->width;
-    const CImageBaseClass* fgImage = keyer->foregroundImage;
-    const CImageBaseClass* matteImage = keyer->matteImage;
-    const CImageBaseClass* outImage = keyer->outputImage;
-    const CImageBaseClass* keyInImage = keyer->hasKeyIn ? keyer->keyInMatte : nullptr;
     const float* smoothed = keyer->smoothBgShadow ? keyer->shadingBuffer : nullptr;
-
-    const uint8_t* fg = fgImage->PixelAddress(x0, y0);
-    const uint8_t* matte = matteImage->PixelAddress(x0, y0);
-    uint8_t* out = outImage->PixelAddress(x0, y0);
-    const uint8_t* keyIn = keyInImage ? keyInImage->PixelAddress(x0, y0) : nullptr;
-    const int32_t fgAdvance = fgImage->RowAdvance(w);
-    const int32_t matteAdvance = matteImage->RowAdvance(w);
-    const int32_t outAdvance = outImage->RowAdvance(w);
-    const int32_t keyInAdvance = keyInImage ? keyInImage->RowAdvance(w) : 0;
-    const uint32_t fgStep = fgImage->pixelStep;
-    const uint32_t matteStep = matteImage->pixelStep;
-    const uint32_t outStep = outImage->pixelStep;
-    const uint32_t keyInStep = keyInImage ? keyInImage->pixelStep : 0;
+    ConstBandCursor fg(keyer->foregroundImage, slice);
+    ConstBandCursor matte(keyer->matteImage, slice);
+    BandCursor out(keyer->outputImage, slice);
+    ConstBandCursor keyIn(keyer->hasKeyIn ? keyer->keyInMatte : nullptr, slice);
 
     for (int32_t row = 0; row < slice->rows; ++row) {
-        const float* ratioRow =
-            smoothed ? smoothed + size_t(y0 + row) * size_t(keyer->width) + x0 : nullptr;
+        const float* ratioRow = SmoothedRatioRow(smoothed, keyer->width, x0, y0 + row);
         for (int32_t col = 0; col < w; ++col) {
-            if (keyIn && *keyIn == 255) {
-                Paint(out, neutral, neutral, neutral);
+            if (keyIn.p && *keyIn == 255) {
+                Paint(out.p, neutral, neutral, neutral);
             } else {
                 const double r = ratioRow ? double(ratioRow[col])
-                                          : ShadingRatioOfBytes(limits, fg, dominant, smallest);
-                paintRatio(out, r, *matte);
+                                          : ShadingRatioOfBytes(limits, fg.p, dominant, smallest);
+                paintRatio(out.p, r, *matte);
             }
-            fg += fgStep;
-            matte += matteStep;
-            out += outStep;
-            if (keyIn) keyIn += keyInStep;
+            fg.Next();
+            matte.Next();
+            out.Next();
+            keyIn.Next();
         }
-        fg += fgAdvance;
-        matte += matteAdvance;
-        out += outAdvance;
-        if (keyIn) keyIn += keyInAdvance;
+        fg.NextRow();
+        matte.NextRow();
+        out.NextRow();
+        keyIn.NextRow();
     }
     return 1;
 }
@@ -113,17 +100,7 @@ static int LightsWorker(CJobSlice* slice) {
 // the band is empty).
 static int RenderShadingView(CKeyer* keyer, WorkerProcedure worker, uint8_t neutral) {
     if (keyer->bgCorrectionDirty) keyer->CorrectBackground(nullptr);
-    if (keyer->separationDirty) {
-        keyer->Separate();
-        keyer->GradeTransparency();
-        keyer->CombineKeyIn();
-        keyer->BuildEdgeProfile(keyer->params.transparencyEdge);
-        keyer->SoftenEdge();
-        keyer->separationDirty = 0;
-        keyer->keyInDirty = 0;
-        keyer->compositeDirty = 1;
-        keyer->spillShadowDirty = 1;
-    }
+    if (keyer->separationDirty) keyer->RunSeparationChain();
 
     RECT band = keyer->BandRect();
     if (IsRectEmpty(&band)) {
@@ -132,11 +109,7 @@ static int RenderShadingView(CKeyer* keyer, WorkerProcedure worker, uint8_t neut
     }
     if (keyer->smoothBgShadow && !keyer->SmoothShadingRatio()) return 0;
 
-    SIZE size{keyer->width, keyer->height};
-    CRowBandJob job(0);
-    job.SetArea(&size, &band);
-    job.SetProcedure(worker, keyer);
-    if (!job.Run(1)) return 0;
+    if (!keyer->RunRowBands(worker, keyer, &band)) return 0;
     keyer->compositeDirty = 1;
     return 1;
 }

@@ -6,6 +6,7 @@
 #include "bands/windowslice.h"
 #include "image/image.h"
 #include "keyer/keyer.h"
+#include "stages/band_cursor.h"
 
 static inline uint8_t ClampToByte(double x) {
     if (x > 255.0) x = 255.0;
@@ -17,24 +18,12 @@ static int SmoothUnderlayWorker(CJobSlice* jobSlice) {
     if (!jobSlice->ready) return 0;
     CWindowSlice* slice = static_cast<CWindowSlice*>(jobSlice);
     const CKeyer* keyer = static_cast<const CKeyer*>(slice->context);
-    const CImageBaseClass* matteImage = keyer->matteImage;
-    const CImageBaseClass* underlayImage = keyer->underlayImage;
-    const CImageBaseClass* bgImage = keyer->correctedBackground;
-    const uint16_t x0 = uint16_t(slice->x);
-    const uint16_t y0 = uint16_t(slice->y);
     const uint16_t w = slice->width;
-    const uint32_t matteStep = matteImage->pixelStep;
-    const uint32_t underStep = underlayImage->pixelStep;
-    const uint32_t bgStep = bgImage->pixelStep;
     const double inverseArea = slice->inverseArea;
     const uint32_t* sums = slice->windowSums;
-
-    const uint8_t* matte = matteImage->PixelAddress(x0, y0);
-    uint8_t* under = underlayImage->PixelAddress(x0, y0);
-    const uint8_t* bg = bgImage->PixelAddress(x0, y0);
-    const int32_t matteAdvance = matteImage->RowAdvance(w);
-    const int32_t underAdvance = underlayImage->RowAdvance(w);
-    const int32_t bgAdvance = bgImage->RowAdvance(w);
+    ConstBandCursor matte(keyer->matteImage, slice);
+    BandCursor under(keyer->underlayImage, slice);
+    ConstBandCursor bg(keyer->correctedBackground, slice);
 
     for (int32_t row = 0; row < slice->rows; ++row) {
         for (int32_t col = 0; col < w; ++col) {
@@ -62,15 +51,15 @@ static int SmoothUnderlayWorker(CJobSlice* jobSlice) {
                     under[0] = ClampToByte(xr);
                 }
             }
-            matte += matteStep;
-            under += underStep;
-            bg += bgStep;
+            matte.Next();
+            under.Next();
+            bg.Next();
         }
-        matte += matteAdvance;
-        under += underAdvance;
-        bg += bgAdvance;
+        matte.NextRow();
+        under.NextRow();
+        bg.NextRow();
         // The window takes its next bottom row relative to the next row's start.
-        if (!slice->AdvanceRow(under)) break;
+        if (!slice->AdvanceRow(under.p)) break;
     }
     return 1;
 }

@@ -6,6 +6,7 @@
 
 #include "bands/bandjob.h"
 #include "keyer/keyer.h"
+#include "stages/band_cursor.h"
 
 namespace {
 
@@ -28,20 +29,12 @@ int GradeTransparencyWorker(CJobSlice* slice) {
     const double threshold = params.transparencyThreshold;
     const double strength = params.transparencyStrength;
 
-    const CImageBaseClass* fg = keyer->foregroundImage;
-    const CImageBaseClass* matte = keyer->matteImage;
-    const uint16_t x = (uint16_t)slice->x;
-    const uint16_t y = (uint16_t)slice->y;
     const uint16_t width = slice->width;
-    const uint8_t* src = fg->PixelAddress(x, y);
-    const int32_t srcAdvance = fg->RowAdvance(width);
-    const uint32_t srcStep = fg->pixelStep;
-    uint8_t* dst = matte->PixelAddress(x, y);
-    const int32_t dstAdvance = matte->RowAdvance(width);
-    const uint32_t dstStep = matte->pixelStep;
+    ConstBandCursor src(keyer->foregroundImage, slice);
+    BandCursor dst(keyer->matteImage, slice);
 
     for (uint16_t row = 0; row < slice->rows; ++row) {
-        for (uint16_t col = 0; col < width; ++col, src += srcStep, dst += dstStep) {
+        for (uint16_t col = 0; col < width; ++col, src.Next(), dst.Next()) {
             if (*dst == 0) continue;
             double c[3];
             c[kChannelRed] = src[0];
@@ -84,8 +77,8 @@ int GradeTransparencyWorker(CJobSlice* slice) {
                 alpha = (uint8_t)((1.0 - v) * 255.0);
             *dst = alpha;
         }
-        src += srcAdvance;
-        dst += dstAdvance;
+        src.NextRow();
+        dst.NextRow();
     }
     return 1;
 }
@@ -97,17 +90,8 @@ int CKeyer::GradeTransparency() {
     RECT band = BandRect();
     if (IsRectEmpty(&band)) return 1;
 
-    CRowBandJob job(0);
-    SIZE size;
-    size.cx = width;
-    size.cy = height;
-    job.SetArea(&size, &band);
-    job.SetProcedure(GradeTransparencyWorker, this);
-    if (!job.Run(1)) return 0;
+    if (!RunRowBands(GradeTransparencyWorker, this, &band)) return 0;
 
-    separationDirty = 1;
-    spillShadowDirty = 1;
-    compositeDirty = 1;
-    keyInDirty = 1;
+    InvalidateMatte();
     return 1;
 }

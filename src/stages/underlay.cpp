@@ -7,6 +7,7 @@
 #include "bands/bandjob.h"
 #include "image/image.h"
 #include "keyer/keyer.h"
+#include "stages/band_cursor.h"
 
 namespace {
 
@@ -29,21 +30,10 @@ int CountWorker(CJobSlice* slice) {
     if (!slice->ready) return 0;
     CountContext* ctx = static_cast<CountContext*>(slice->context);
     const CKeyer* keyer = ctx->keyer;
-    const uint16_t x0 = uint16_t(slice->x);
-    const uint16_t y0 = uint16_t(slice->y);
     const uint16_t w = slice->width;
-    const CImageBaseClass* matteImage = keyer->matteImage;
-    const CImageBaseClass* edgeImage = keyer->edgeImage;
-    const CImageBaseClass* bgImage = keyer->backgroundImage;
-    const uint8_t* matte = matteImage->PixelAddress(x0, y0);
-    const uint8_t* edge = edgeImage->PixelAddress(x0, y0);
-    const uint8_t* bg = bgImage->PixelAddress(x0, y0);
-    const int32_t matteAdvance = matteImage->RowAdvance(w);
-    const int32_t edgeAdvance = edgeImage->RowAdvance(w);
-    const int32_t bgAdvance = bgImage->RowAdvance(w);
-    const uint32_t matteStep = matteImage->pixelStep;
-    const uint32_t edgeStep = edgeImage->pixelStep;
-    const uint32_t bgStep = bgImage->pixelStep;
+    ConstBandCursor matte(keyer->matteImage, slice);
+    ConstBandCursor edge(keyer->edgeImage, slice);
+    ConstBandCursor bg(keyer->backgroundImage, slice);
 
     uint64_t red = 0, green = 0, blue = 0, foreground = 0, rim = 0;
     for (int32_t row = 0; row < slice->rows; ++row) {
@@ -56,13 +46,13 @@ int CountWorker(CJobSlice* slice) {
                 green += bg[1];
                 blue += bg[2];
             }
-            matte += matteStep;
-            edge += edgeStep;
-            bg += bgStep;
+            matte.Next();
+            edge.Next();
+            bg.Next();
         }
-        matte += matteAdvance;
-        edge += edgeAdvance;
-        bg += bgAdvance;
+        matte.NextRow();
+        edge.NextRow();
+        bg.NextRow();
     }
 
     if (!slice->Lock()) return 0;
@@ -78,17 +68,9 @@ int SeedWorker(CJobSlice* slice) {
     if (!slice->ready) return 0;
     const SeedContext* ctx = static_cast<const SeedContext*>(slice->context);
     const CKeyer* keyer = ctx->keyer;
-    const uint16_t x0 = uint16_t(slice->x);
-    const uint16_t y0 = uint16_t(slice->y);
     const uint16_t w = slice->width;
-    const CImageBaseClass* matteImage = keyer->matteImage;
-    const CImageBaseClass* underlayImage = keyer->underlayImage;
-    const uint8_t* matte = matteImage->PixelAddress(x0, y0);
-    uint8_t* under = underlayImage->PixelAddress(x0, y0);
-    const int32_t matteAdvance = matteImage->RowAdvance(w);
-    const int32_t underAdvance = underlayImage->RowAdvance(w);
-    const uint32_t matteStep = matteImage->pixelStep;
-    const uint32_t underStep = underlayImage->pixelStep;
+    ConstBandCursor matte(keyer->matteImage, slice);
+    BandCursor under(keyer->underlayImage, slice);
     const uint8_t red = ctx->colour[0], green = ctx->colour[1], blue = ctx->colour[2];
 
     for (int32_t row = 0; row < slice->rows; ++row) {
@@ -98,11 +80,11 @@ int SeedWorker(CJobSlice* slice) {
                 under[1] = green;
                 under[2] = blue;
             }
-            matte += matteStep;
-            under += underStep;
+            matte.Next();
+            under.Next();
         }
-        matte += matteAdvance;
-        under += underAdvance;
+        matte.NextRow();
+        under.NextRow();
     }
     return 1;
 }
@@ -112,26 +94,13 @@ int SeedWorker(CJobSlice* slice) {
 // the foreground pixels (blended with the corrected background where the
 // matte is partial).
 void FillTile(const CKeyer* keyer, uint16_t x0, uint16_t y0, uint16_t tw, uint16_t th) {
-    const CImageBaseClass* matteImage = keyer->matteImage;
-    const CImageBaseClass* edgeImage = keyer->edgeImage;
-    const CImageBaseClass* underlayImage = keyer->underlayImage;
-    const CImageBaseClass* bgImage = keyer->correctedBackground;
-    const int32_t matteAdvance = matteImage->RowAdvance(tw);
-    const int32_t edgeAdvance = edgeImage->RowAdvance(tw);
-    const int32_t underAdvance = underlayImage->RowAdvance(tw);
-    const int32_t bgAdvance = bgImage->RowAdvance(tw);
-    const uint32_t matteStep = matteImage->pixelStep;
-    const uint32_t edgeStep = edgeImage->pixelStep;
-    const uint32_t underStep = underlayImage->pixelStep;
-    const uint32_t bgStep = bgImage->pixelStep;
-
     uint64_t inside = 0, rim = 0;
     uint64_t u[3] = {0, 0, 0};
     uint64_t e[3] = {0, 0, 0};
     {
-        const uint8_t* matte = matteImage->PixelAddress(x0, y0);
-        const uint8_t* edge = edgeImage->PixelAddress(x0, y0);
-        const uint8_t* under = underlayImage->PixelAddress(x0, y0);
+        ConstBandCursor matte(keyer->matteImage, x0, y0, tw);
+        ConstBandCursor edge(keyer->edgeImage, x0, y0, tw);
+        ConstBandCursor under(keyer->underlayImage, x0, y0, tw);
         for (int32_t row = 0; row < th; ++row) {
             for (int32_t col = 0; col < tw; ++col) {
                 if (*matte != 0) {
@@ -145,13 +114,13 @@ void FillTile(const CKeyer* keyer, uint16_t x0, uint16_t y0, uint16_t tw, uint16
                     e[1] += under[1];
                     e[2] += under[2];
                 }
-                matte += matteStep;
-                edge += edgeStep;
-                under += underStep;
+                matte.Next();
+                edge.Next();
+                under.Next();
             }
-            matte += matteAdvance;
-            edge += edgeAdvance;
-            under += underAdvance;
+            matte.NextRow();
+            edge.NextRow();
+            under.NextRow();
         }
     }
     if (inside == 0) return;
@@ -169,9 +138,9 @@ void FillTile(const CKeyer* keyer, uint16_t x0, uint16_t y0, uint16_t tw, uint16
     }
     const uint8_t full[3] = {uint8_t(mean[0]), uint8_t(mean[1]), uint8_t(mean[2])};
 
-    const uint8_t* matte = matteImage->PixelAddress(x0, y0);
-    uint8_t* under = underlayImage->PixelAddress(x0, y0);
-    const uint8_t* bg = bgImage->PixelAddress(x0, y0);
+    ConstBandCursor matte(keyer->matteImage, x0, y0, tw);
+    BandCursor under(keyer->underlayImage, x0, y0, tw);
+    ConstBandCursor bg(keyer->correctedBackground, x0, y0, tw);
     for (int32_t row = 0; row < th; ++row) {
         for (int32_t col = 0; col < tw; ++col) {
             const uint8_t m = *matte;
@@ -184,13 +153,13 @@ void FillTile(const CKeyer* keyer, uint16_t x0, uint16_t y0, uint16_t tw, uint16
                 for (int c = 0; c < 3; ++c)
                     under[c] = uint8_t(double(bg[c]) * (1 - t) + mean[c] * t);
             }
-            matte += matteStep;
-            under += underStep;
-            bg += bgStep;
+            matte.Next();
+            under.Next();
+            bg.Next();
         }
-        matte += matteAdvance;
-        under += underAdvance;
-        bg += bgAdvance;
+        matte.NextRow();
+        under.NextRow();
+        bg.NextRow();
     }
 }
 
@@ -220,14 +189,10 @@ int TileWorker(CJobSlice* slice) {
 int CKeyer::FillUnderlay() {
     RECT band = BandRect();
     const RECT area = band;
-    SIZE size{width, height};
 
     // Counting pass.
     CountContext count{this, {0, 0, 0}, 0, 0};
-    CRowBandJob rows(0);
-    rows.SetArea(&size, &band);
-    rows.SetProcedure(CountWorker, &count);
-    if (!rows.Run(1)) return 0;
+    if (!RunRowBands(CountWorker, &count, &band)) return 0;
 
     // Backing colour raised so that its largest channel is 255.
     const double* k = defaultParams.separationColor;
@@ -274,10 +239,10 @@ int CKeyer::FillUnderlay() {
     underlayImage->CopyRect(correctedBackground, &exclusive, 1, 0);
 
     // Seed pass.
-    rows.SetProcedure(SeedWorker, &seed);
-    if (!rows.Run(1)) return 0;
+    if (!RunRowBands(SeedWorker, &seed, &band)) return 0;
 
     // Tile passes, coarse to fine.
+    SIZE size{width, height};
     CTileJob tiles(0);
     RECT tileArea = area;
     tiles.SetArea(&size, &tileArea);
