@@ -1,6 +1,5 @@
 // The stage controller: the nine steps in data order on every call, the flag
-// rules, a failing underlay fill or smoothing, a failing composite, and a
-// whole keyed frame.
+// rules, failing steps, and the keyed frame.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -10,10 +9,8 @@
 
 namespace {
 
-// Records the steps Update runs; a step listed in failing is skipped and
-// counts as failed.
-std::vector<int> recorded;
-std::vector<int> failing;
+// The steps Update runs; a step listed in failing is skipped and fails.
+std::vector<int> recorded, failing;
 
 int RecordStep(CKeyer*, int step) {
     recorded.push_back(step);
@@ -22,113 +19,69 @@ int RecordStep(CKeyer*, int step) {
     return 1;
 }
 
-const std::vector<int> kAllSteps = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-
-// A green-screen frame: backing (0, 255, 0) around a red square, a grey-blue
-// background; the controller's hook records the steps.
-struct ControllerFixture {
-    KeyerFrames frames;
-    CKeyer keyer;
-
-    ControllerFixture() : frames(24, 20) {
+// Backing (0, 255, 0) around a red square over a (50, 60, 70) background.
+struct ControllerFixture : KeyedFrames {
+    explicit ControllerFixture(std::vector<int> fail = {}) : KeyedFrames(24, 20) {
         recorded.clear();
-        failing.clear();
+        failing = fail;
         CKeyer::updateStepHook = RecordStep;
-        frames.FillFg(0, 255, 0);
-        frames.FillBg(50, 60, 70);
+        FillFg(0, 255, 0);
+        FillBg(50, 60, 70);
         for (int y = 6; y < 14; ++y)
             for (int x = 8; x < 16; ++x)
-                KeyerFrames::SetRgb(frames.Fg(x, y), 200, 30, 40);
-        EXPECT_EQ(frames.Attach(keyer), 1);
+                SetRgb(Fg(x, y), 200, 30, 40);
         keyer.SetBackingColour(0, 255, 0, 0);
     }
     ~ControllerFixture() { CKeyer::updateStepHook = nullptr; }
-
-    void ExpectFlags(int bg, int sep, int spill, int comp, int keyIn) {
-        EXPECT_EQ(keyer.bgCorrectionDirty, bg);
-        EXPECT_EQ(keyer.separationDirty, sep);
-        EXPECT_EQ(keyer.spillShadowDirty, spill);
-        EXPECT_EQ(keyer.compositeDirty, comp);
-        EXPECT_EQ(keyer.keyInDirty, keyIn);
-    }
 };
+
+const std::vector<int> kAllSteps = {1, 2, 3, 4, 5, 6, 7, 8, 9};
 
 } // namespace
 
 TEST(Update, RunsTheNineStepsInOrderOnEveryCall) {
     ControllerFixture f;
-    ASSERT_EQ(f.keyer.Update(1), 1);
-    EXPECT_EQ(recorded, kAllSteps);
-    f.ExpectFlags(0, 0, 0, 0, 0);
-
+    for (int call = 0; call < 2; ++call) {
+        recorded.clear();
+        ASSERT_EQ(f.keyer.Update(1), 1);
+        EXPECT_EQ(recorded, kAllSteps);
+        EXPECT_EQ(Flags(f.keyer), 0);
+    }
+    // The frame is keyed: clean backing shows the background, the subject red.
+    EXPECT_EQ(f.OutRgb(1, 1), (Rgb{50, 60, 70}));
+    EXPECT_GT(f.OutRgb(12, 10).r, 150);
+    EXPECT_LT(f.OutRgb(12, 10).g, 100);
+    EXPECT_EQ(f.Matte(12, 10), 255);
+    EXPECT_EQ(f.Matte(1, 1), 0);
+    // Other requests do nothing.
     recorded.clear();
-    ASSERT_EQ(f.keyer.Update(1), 1);
-    EXPECT_EQ(recorded, kAllSteps);
-    f.ExpectFlags(0, 0, 0, 0, 0);
-}
-
-TEST(Update, KeysTheFrame) {
-    ControllerFixture f;
-    CKeyer::updateStepHook = nullptr;
-    ASSERT_EQ(f.keyer.Update(1), 1);
-    // Clean backing shows the background; the subject keeps its red.
-    const uint8_t* backing = f.frames.Out(1, 1);
-    EXPECT_EQ(backing[1], 50);
-    EXPECT_EQ(backing[2], 60);
-    EXPECT_EQ(backing[3], 70);
-    const uint8_t* subject = f.frames.Out(12, 10);
-    EXPECT_GT(subject[1], 150);
-    EXPECT_LT(subject[2], 100);
-    EXPECT_EQ(f.frames.Matte(12, 10), 255);
-    EXPECT_EQ(f.frames.Matte(1, 1), 0);
-}
-
-TEST(Update, FailedFillSkipsSmoothingButStillComposites) {
-    ControllerFixture f;
-    const uint8_t stale[3] = {11, 22, 33};
-    RECT all{0, 0, 24, 20};
-    f.keyer.underlayImage->FillRect(&all, stale, 0, 0);
-    failing = {7};
-    ASSERT_EQ(f.keyer.Update(1), 1);
-    EXPECT_EQ(recorded, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 9}));
-    f.ExpectFlags(0, 0, 1, 0, 0);
-    // The composite wrote the backing pixels from the underlay as it was.
-    const uint8_t* backing = f.frames.Out(1, 1);
-    EXPECT_EQ(backing[1], 11);
-    EXPECT_EQ(backing[2], 22);
-    EXPECT_EQ(backing[3], 33);
-}
-
-TEST(Update, FailedSmoothingKeepsTheUnderlayFlag) {
-    ControllerFixture f;
-    failing = {8};
-    ASSERT_EQ(f.keyer.Update(1), 1);
-    EXPECT_EQ(recorded, kAllSteps);
-    f.ExpectFlags(0, 0, 1, 0, 0);
-}
-
-TEST(Update, ChainResultsAreNotLookedAt) {
-    ControllerFixture f;
-    failing = {1, 2, 4};
-    ASSERT_EQ(f.keyer.Update(1), 1);
-    EXPECT_EQ(recorded, kAllSteps);
-    // The skipped background correction did not clear its own flag.
-    f.ExpectFlags(1, 0, 0, 0, 0);
-}
-
-TEST(Update, ResultIsTheComposites) {
-    ControllerFixture f;
-    failing = {9};
-    EXPECT_EQ(f.keyer.Update(1), 0);
-    EXPECT_EQ(recorded, kAllSteps);
-    EXPECT_EQ(f.keyer.compositeDirty, 1);
-}
-
-TEST(Update, OtherRequestsDoNothing) {
-    ControllerFixture f;
-    f.keyer.compositeDirty = 0;
     EXPECT_EQ(f.keyer.Update(0), 0);
     EXPECT_EQ(f.keyer.Update(2), 0);
     EXPECT_TRUE(recorded.empty());
-    EXPECT_EQ(f.keyer.compositeDirty, 0);
+    EXPECT_EQ(Flags(f.keyer), 0);
+}
+
+TEST(Update, FailingSteps) {
+    // failing steps, steps run, flags after, result.
+    const struct {
+        std::vector<int> fail, steps;
+        int flags, result;
+    } cases[] = {
+        {{7}, {1, 2, 3, 4, 5, 6, 7, 9}, 100, 1}, // no smoothing; composite runs
+        {{8}, kAllSteps, 100, 1},                // the underlay flag stays
+        {{1, 2, 4}, kAllSteps, 10000, 1},        // chain results are not looked at
+        {{9}, kAllSteps, 10, 0},                 // the result is the composite's
+    };
+    for (const auto& c : cases) {
+        ControllerFixture f(c.fail);
+        const uint8_t stale[3] = {11, 22, 33};
+        RECT all{0, 0, 24, 20};
+        f.keyer.underlayImage->FillRect(&all, stale, 0, 0);
+        EXPECT_EQ(f.keyer.Update(1), c.result) << c.fail[0];
+        EXPECT_EQ(recorded, c.steps) << c.fail[0];
+        EXPECT_EQ(Flags(f.keyer), c.flags) << c.fail[0];
+        if (c.fail[0] == 7) { // the composite used the underlay as it was
+            EXPECT_EQ(f.OutRgb(1, 1), (Rgb{11, 22, 33}));
+        }
+    }
 }

@@ -1,8 +1,8 @@
-// Backing colour: channel ranking, chromaticity and default colours, the
-// black backing, the refinement of a picked colour in the foreground (also
-// on an 8K frame) and the field-mode handling.
+// Backing colour: channel ranking, default colours, the black backing, the
+// refinement of a picked colour (also on an 8K frame) and field mode.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <vector>
 
 #include "keyer/keyer.h"
@@ -10,209 +10,160 @@
 
 namespace {
 
-void ExpectTriple(const double* t, double r, double g, double b) {
-    EXPECT_DOUBLE_EQ(t[0], r);
-    EXPECT_DOUBLE_EQ(t[1], g);
-    EXPECT_DOUBLE_EQ(t[2], b);
+using Triple = std::array<double, 3>;
+using Order = std::array<int, 3>;
+Triple T(const double* t) {
+    return {t[0], t[1], t[2]};
 }
-
-void ExpectOrder(const CKeyer& keyer, int dominant, int middle, int smallest) {
-    EXPECT_EQ(keyer.channelOrder[0], dominant);
-    EXPECT_EQ(keyer.channelOrder[1], middle);
-    EXPECT_EQ(keyer.channelOrder[2], smallest);
+Order OrderOf(const CKeyer& k) {
+    return {k.channelOrder[0], k.channelOrder[1], k.channelOrder[2]};
 }
-
-void ExpectBacking(CKeyer& keyer, int r, int g, int b) {
-    uint8_t red = 0, green = 0, blue = 0;
-    keyer.GetBackingColour(&red, &green, &blue);
-    EXPECT_EQ(red, r);
-    EXPECT_EQ(green, g);
-    EXPECT_EQ(blue, b);
+Rgb Backing(CKeyer& keyer) {
+    uint8_t r = 0, g = 0, b = 0;
+    keyer.GetBackingColour(&r, &g, &b);
+    return Rgb{r, g, b};
 }
+// A keyer reading a foreground image directly, as at the first render.
+struct DirectFg {
+    CImageBaseClass fg;
+    CKeyer keyer;
+    DirectFg(int w, int h, int bytes, uint8_t* data, int keyerHeight) {
+        EXPECT_EQ(fg.Create(w, h, bytes, data), 1);
+        fg.SetUndefined(0);
+        keyer.foregroundImage = &fg;
+        keyer.width = w;
+        keyer.height = keyerHeight;
+    }
+};
 
 } // namespace
 
-TEST(BackingColour, GreenBacking) {
-    KeyerFrames frames(4, 4);
-    CKeyer keyer;
-    ASSERT_EQ(frames.Attach(keyer), 1);
-    keyer.keyInDirty = 0;
-    keyer.separationDirty = 0;
-    ASSERT_EQ(keyer.SetBackingColour(0, 255, 0, 0), 1);
-
-    // Green dominant; blue and red tie at 0 and blue wins.
-    ExpectOrder(keyer, kChannelGreen, kChannelBlue, kChannelRed);
-    const KeyerParams& d = keyer.defaultParams;
-    ExpectTriple(d.separationColor, 0, 255, 0);
-    ExpectTriple(d.fgCorrectionColor, 0, 255, 0);
-    ExpectTriple(d.transparencyColor, 0, 1, 0);
-    ExpectTriple(d.backingChromaticity, 0, 1, 0);
-    ExpectTriple(d.shadowColor, 63.75, 72.25, 63.75);
-    ExpectTriple(d.lightColor, 4.25, 8.5, 4.25);
-    ExpectTriple(keyer.params.backingChromaticity, 0, 1, 0); // params carries them
-    EXPECT_EQ(keyer.separationDirty, 1);
-    EXPECT_EQ(keyer.keyInDirty, 1);
-    ExpectBacking(keyer, 0, 255, 0);
-}
-
-TEST(BackingColour, RankingTiesAndOrders) {
-    CKeyer keyer;
-    ASSERT_EQ(keyer.SetBackingColour(128, 128, 128, 0), 1);
-    ExpectOrder(keyer, kChannelBlue, kChannelGreen, kChannelRed);
-    ExpectTriple(keyer.defaultParams.shadowColor, 0.75 * 128, 0.75 * 128, 0.85 * 128);
-
-    // Red 200 > blue 150 > green 100 (arguments are blue, green, red).
-    ASSERT_EQ(keyer.SetBackingColour(150, 100, 200, 0), 1);
-    ExpectOrder(keyer, kChannelRed, kChannelBlue, kChannelGreen);
-    ExpectTriple(keyer.defaultParams.transparencyColor, 200.0 / 450, 100.0 / 450, 150.0 / 450);
-    ExpectTriple(keyer.defaultParams.lightColor, 0.1 * 150, 0.05 * 150, 0.05 * 150);
-
-    // Green ties red for first place: green wins; blue last.
-    ASSERT_EQ(keyer.SetBackingColour(10, 90, 90, 0), 1);
-    ExpectOrder(keyer, kChannelGreen, kChannelRed, kChannelBlue);
+TEST(BackingColour, RankingAndDefaults) {
+    KeyedFrames f(4, 4);
+    ClearFlags(f.keyer);
+    ASSERT_EQ(f.keyer.SetBackingColour(0, 255, 0, 0), 1); // arguments blue, green, red
+    const KeyerParams& d = f.keyer.defaultParams;
+    EXPECT_EQ(T(d.separationColor), (Triple{0, 255, 0}));
+    EXPECT_EQ(T(d.fgCorrectionColor), (Triple{0, 255, 0}));
+    EXPECT_EQ(T(d.transparencyColor), (Triple{0, 1, 0}));
+    EXPECT_EQ(T(d.backingChromaticity), (Triple{0, 1, 0}));
+    EXPECT_EQ(T(d.shadowColor), (Triple{63.75, 72.25, 63.75}));
+    EXPECT_EQ(T(d.lightColor), (Triple{4.25, 8.5, 4.25}));
+    EXPECT_EQ(T(f.keyer.params.backingChromaticity), (Triple{0, 1, 0}));
+    EXPECT_EQ(f.keyer.separationDirty + f.keyer.keyInDirty, 2);
+    EXPECT_EQ(Backing(f.keyer), (Rgb{0, 255, 0}));
+    // Ties go to green, then blue, then red.
+    const struct {
+        int b, g, r;
+        Order order;
+    } cases[] = {{0, 255, 0, {kChannelGreen, kChannelBlue, kChannelRed}},
+                 {128, 128, 128, {kChannelBlue, kChannelGreen, kChannelRed}},
+                 {10, 90, 90, {kChannelGreen, kChannelRed, kChannelBlue}},
+                 {150, 100, 200, {kChannelRed, kChannelBlue, kChannelGreen}}};
+    for (const auto& c : cases) {
+        ASSERT_EQ(f.keyer.SetBackingColour(c.b, c.g, c.r, 0), 1);
+        EXPECT_EQ(OrderOf(f.keyer), c.order) << c.r << "," << c.g << "," << c.b;
+    }
+    // (200, 100, 150): chromaticity over 450; light 0.1 and 0.05 of the mean 150.
+    EXPECT_EQ(T(d.transparencyColor), (Triple{200.0 / 450, 100.0 / 450, 150.0 / 450}));
+    EXPECT_EQ(T(d.lightColor), (Triple{15, 7.5, 7.5}));
 }
 
 TEST(BackingColour, BlackBackingFailsToPlainDefaults) {
-    KeyerFrames frames(3, 3);
-    CKeyer keyer;
-    ASSERT_EQ(frames.Attach(keyer), 1);
+    KeyedFrames f(3, 3);
+    CKeyer& keyer = f.keyer;
     ASSERT_EQ(keyer.SetBackingColour(0, 255, 0, 0), 1);
     EXPECT_EQ(keyer.SetBackingColour(0, 0, 0, 0), 0);
-    ExpectOrder(keyer, 0, 1, 2);
-    ExpectTriple(keyer.defaultParams.separationColor, 0, 0, 0);
-    ExpectTriple(keyer.defaultParams.backingChromaticity, 0, 0, 0);
-    ExpectTriple(keyer.defaultParams.shadowColor, 0, 0, 0);
-    ExpectTriple(keyer.params.transparencyColor, 0, 0, 0);
-    ExpectBacking(keyer, 0, 0, 0);
-
+    EXPECT_EQ(OrderOf(keyer), (Order{0, 1, 2}));
+    for (const double* t :
+         {keyer.defaultParams.separationColor, keyer.defaultParams.backingChromaticity,
+          keyer.defaultParams.shadowColor, keyer.params.transparencyColor})
+        EXPECT_EQ(T(t), (Triple{0, 0, 0}));
+    EXPECT_EQ(Backing(keyer), (Rgb{0, 0, 0}));
     keyer.defaultParams.separationColor[0] = 199.9; // truncated toward zero
     keyer.defaultParams.separationColor[1] = 0.99;
     keyer.defaultParams.separationColor[2] = 255.0;
-    ExpectBacking(keyer, 199, 0, 255);
+    EXPECT_EQ(Backing(keyer), (Rgb{199, 0, 255}));
 }
 
 TEST(BackingColour, SwitchesSmoothingOffAndResetsTheSnapshot) {
-    KeyerFrames frames(3, 3);
-    CKeyer keyer;
-    ASSERT_EQ(frames.Attach(keyer), 1);
-    ASSERT_EQ(keyer.SetSmoothBgShadow(1), 1);
+    KeyedFrames f(3, 3);
+    ASSERT_EQ(f.keyer.SetSmoothBgShadow(1), 1);
     KeyerParams p;
     p.bgCorrectionMode = 5;
     p.transparencyEdge = 25.0;
-    ASSERT_EQ(keyer.SetParams(p), 1);
-    ASSERT_NE(keyer.ownCorrectedBackground, nullptr);
-
-    ASSERT_EQ(keyer.SetBackingColour(200, 20, 20, 0), 1);
-    EXPECT_EQ(keyer.smoothBgShadow, 0);
-    EXPECT_EQ(keyer.shadingBuffer, nullptr);
-    EXPECT_EQ(keyer.params.bgCorrectionMode, 0);
-    EXPECT_EQ(keyer.params.transparencyEdge, 0.0);
-    EXPECT_EQ(keyer.ownCorrectedBackground, nullptr);
-    EXPECT_EQ(keyer.correctedBackground, &frames.bgImage);
+    ASSERT_EQ(f.keyer.SetParams(p), 1);
+    ASSERT_EQ(f.keyer.SetBackingColour(200, 20, 20, 0), 1);
+    EXPECT_EQ(f.keyer.smoothBgShadow, 0);
+    EXPECT_EQ(f.keyer.shadingBuffer, nullptr);
+    EXPECT_EQ(f.keyer.params.bgCorrectionMode, 0);
+    EXPECT_EQ(f.keyer.params.transparencyEdge, 0.0);
+    EXPECT_EQ(f.keyer.ownCorrectedBackground, nullptr);
+    EXPECT_EQ(f.keyer.correctedBackground, &f.bgImage);
 }
 
-TEST(BackingRefinement, PickedGreenMeasuresTheScreen) {
-    KeyerFrames frames(9, 7);
-    frames.FillFg(20, 200, 30);
-    CKeyer keyer;
-    ASSERT_EQ(frames.Attach(keyer), 1);
-    ASSERT_EQ(keyer.SetBackingColour(0, 255, 0, 1), 1);
-    ExpectBacking(keyer, 20, 200, 30);
-    ExpectTriple(keyer.defaultParams.backingChromaticity, 20.0 / 250, 200.0 / 250, 30.0 / 250);
-    ExpectOrder(keyer, kChannelGreen, kChannelBlue, kChannelRed);
-}
+TEST(BackingRefinement, PickedColourMeasuresTheScreen) {
+    KeyedFrames f(9, 7);
+    f.FillFg(20, 200, 30);
+    ASSERT_EQ(f.keyer.SetBackingColour(0, 255, 0, 1), 1);
+    EXPECT_EQ(Backing(f.keyer), (Rgb{20, 200, 30}));
+    EXPECT_EQ(T(f.keyer.defaultParams.backingChromaticity), (Triple{0.08, 0.8, 0.12}));
 
-TEST(BackingRefinement, MeanIsAWholeNumberOfCountedPixels) {
-    // 10 pixels of blue 100 and 1 of blue 101 average 100 (quotient only).
-    KeyerFrames frames(11, 1);
-    frames.FillFg(0, 0, 100);
-    KeyerFrames::SetRgb(frames.Fg(6, 0), 0, 0, 101);
-    CKeyer keyer;
-    ASSERT_EQ(frames.Attach(keyer), 1);
+    // 10 pixels of blue 100 and 1 of 101: the mean is the whole quotient 100.
+    KeyedFrames g(11, 1);
+    g.FillFg(0, 0, 100);
+    KeyerFrames::SetRgb(g.Fg(6, 0), 0, 0, 101);
     double t[3] = {255, 0, 0};
-    ASSERT_EQ(keyer.RefineBackingColour(t), 1);
-    ExpectTriple(t, 100, 0, 0);
-    ExpectTriple(keyer.params.separationColor, 0, 0, 255); // the pick stays here
-}
+    ASSERT_EQ(g.keyer.RefineBackingColour(t), 1);
+    EXPECT_EQ(T(t), (Triple{100, 0, 0}));
+    EXPECT_EQ(T(g.keyer.params.separationColor), (Triple{0, 0, 255})); // the pick stays
 
-TEST(BackingRefinement, OnlyPixelsNearThePickCount) {
-    KeyerFrames frames(6, 6);
-    frames.FillFg(255, 0, 0); // cos 0 for a green pick
-    for (int y = 0; y < 6; ++y) {
-        KeyerFrames::SetRgb(frames.Fg(1, y), 0, 0, 0); // black: never counted
-        KeyerFrames::SetRgb(frames.Fg(2, y), 10, 100, 0);
-        KeyerFrames::SetRgb(frames.Fg(3, y), 20, 140, 10);
+    // Red (cos 0) and black pixels do not count: the mean of the green ones.
+    f.FillFg(255, 0, 0);
+    for (int y = 0; y < 7; ++y) {
+        KeyerFrames::SetRgb(f.Fg(1, y), 0, 0, 0);
+        KeyerFrames::SetRgb(f.Fg(2, y), 10, 100, 0);
+        KeyerFrames::SetRgb(f.Fg(3, y), 20, 140, 10);
     }
-    CKeyer keyer;
-    ASSERT_EQ(frames.Attach(keyer), 1);
-    double t[3] = {0, 255, 0};
-    ASSERT_EQ(keyer.RefineBackingColour(t), 1);
-    ExpectTriple(t, 5, 120, 15); // blue, green, red
+    double u[3] = {0, 255, 0};
+    ASSERT_EQ(f.keyer.RefineBackingColour(u), 1);
+    EXPECT_EQ(T(u), (Triple{5, 120, 15})); // blue, green, red
 }
 
 TEST(BackingRefinement, NothingQualifyingLeavesTheKeyerUnchanged) {
-    KeyerFrames frames(5, 5);
-    frames.FillFg(255, 0, 0);
-    CKeyer keyer;
-    ASSERT_EQ(frames.Attach(keyer), 1);
-    ASSERT_EQ(keyer.SetBackingColour(10, 20, 30, 0), 1);
-
+    KeyedFrames f(5, 5);
+    f.FillFg(255, 0, 0);
+    ASSERT_EQ(f.keyer.SetBackingColour(10, 20, 30, 0), 1);
     double t[3] = {0, 255, 0};
-    EXPECT_EQ(keyer.RefineBackingColour(t), 0);
-    ExpectTriple(t, 0, 255, 0);
-
-    keyer.separationDirty = 0;
-    EXPECT_EQ(keyer.SetBackingColour(0, 255, 0, 1), 0);
-    EXPECT_EQ(keyer.SetBackingColour(0, 0, 0, 1), 0); // black pick counts nothing
-    ExpectTriple(keyer.defaultParams.separationColor, 30, 20, 10);
-    ExpectOrder(keyer, kChannelRed, kChannelGreen, kChannelBlue);
-    EXPECT_EQ(keyer.separationDirty, 0);
+    EXPECT_EQ(f.keyer.RefineBackingColour(t), 0);
+    EXPECT_EQ(T(t), (Triple{0, 255, 0}));
+    f.keyer.separationDirty = 0;
+    EXPECT_EQ(f.keyer.SetBackingColour(0, 255, 0, 1), 0);
+    EXPECT_EQ(f.keyer.SetBackingColour(0, 0, 0, 1), 0); // a black pick counts nothing
+    EXPECT_EQ(T(f.keyer.defaultParams.separationColor), (Triple{30, 20, 10}));
+    EXPECT_EQ(f.keyer.separationDirty, 0);
 }
 
 TEST(BackingRefinement, FieldModeForegroundIsMeasuredOverAllRows) {
-    // Rows 0..3 blue 100, rows 4..7 blue 200; the keyer's height is the field
-    // height 4, but the measurement covers all 8 frame rows.
-    const int w = 5, h = 8;
-    std::vector<uint8_t> data(size_t(w) * h * 3, 0);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            data[(size_t(y) * w + x) * 3 + 2] = y < 4 ? 100 : 200;
-    CImageBaseClass fg;
-    ASSERT_EQ(fg.Create(w, h, 3, data.data()), 1);
-    fg.SetUndefined(0);
-    fg.SetFieldMode(1, 0);
-    CKeyer keyer;
-    keyer.foregroundImage = &fg;
-    keyer.width = w;
-    keyer.height = h / 2;
-
-    ASSERT_EQ(keyer.SetBackingColour(255, 0, 0, 1), 1);
-    ExpectBacking(keyer, 0, 0, 150);
-    EXPECT_EQ(fg.fieldMode, 1u);
-    EXPECT_EQ(keyer.height, 4);
-
-    // Restored on the failing path too.
-    EXPECT_EQ(keyer.SetBackingColour(0, 0, 255, 1), 0);
-    EXPECT_EQ(fg.fieldMode, 1u);
-    EXPECT_EQ(keyer.height, 4);
+    // Rows 0..3 blue 100, rows 4..7 blue 200; the keyer has the field height 4.
+    std::vector<uint8_t> data(5 * 8 * 3, 0);
+    for (int i = 0; i < 40; ++i)
+        data[i * 3 + 2] = i < 20 ? 100 : 200;
+    DirectFg d(5, 8, 3, data.data(), 4);
+    d.fg.SetFieldMode(1, 0);
+    ASSERT_EQ(d.keyer.SetBackingColour(255, 0, 0, 1), 1);
+    EXPECT_EQ(Backing(d.keyer), (Rgb{0, 0, 150}));
+    EXPECT_EQ(d.keyer.SetBackingColour(0, 0, 255, 1), 0); // restored on failure too
+    EXPECT_EQ(d.fg.fieldMode, 1u);
+    EXPECT_EQ(d.keyer.height, 4);
 }
 
 TEST(BackingRefinement, UniformEightKScreenDoesNotOverflow) {
-    // 7680 x 4320 pixels of grey 200: each channel sums to 6.6e9, beyond 32
-    // bits. To keep memory low the frame has one byte per pixel and each pixel
-    // reads its own byte and the next two (a uniform buffer is a uniform grey
-    // screen); two spare bytes cover the last pixel.
-    const int w = 7680, h = 4320;
-    std::vector<uint8_t> data(size_t(w) * h + 2, 200);
-    CImageBaseClass fg;
-    ASSERT_EQ(fg.Create(w, h, 1, data.data()), 1);
-    fg.SetUndefined(0);
-    CKeyer keyer;
-    keyer.foregroundImage = &fg;
-    keyer.width = w;
-    keyer.height = h;
-
+    // 7680 x 4320 of grey 200 sums to 6.6e9 per channel. One byte per pixel,
+    // each pixel reading its byte and the next two; two spare bytes at the end.
+    std::vector<uint8_t> data(size_t(7680) * 4320 + 2, 200);
+    DirectFg d(7680, 4320, 1, data.data(), 4320);
     double t[3] = {255, 255, 255};
-    ASSERT_EQ(keyer.RefineBackingColour(t), 1);
-    ExpectTriple(t, 200, 200, 200);
+    ASSERT_EQ(d.keyer.RefineBackingColour(t), 1);
+    EXPECT_EQ(T(t), (Triple{200, 200, 200}));
 }

@@ -8,27 +8,54 @@
 
 namespace {
 
-// One row of pixels: matte values a and key-in values k side by side.
-struct KeyInFixture {
-    KeyerFrames frames;
-    CKeyer keyer;
-
-    KeyInFixture(const std::vector<int>& a, const std::vector<int>& k, bool layer)
-        : frames((int)a.size(), 2, layer) {
-        keyer.hasKeyIn = layer ? 1 : 0;
-        EXPECT_EQ(frames.Attach(keyer), 1);
-        for (int x = 0; x < frames.width; ++x)
-            for (int y = 0; y < 2; ++y) {
-                frames.Matte(x, y) = (uint8_t)a[x];
-                frames.KeyIn(x, y)[0] = (uint8_t)k[x];
-                frames.Out(x, y)[0] = 77; // output alpha before the stage
-            }
+// One row of matte values a over key-in values k; output alpha 77 before.
+struct KeyInFixture : KeyedFrames {
+    KeyInFixture(const std::vector<int>& a, const std::vector<int>& k, bool layer, int mode)
+        : KeyedFrames(int(a.size()), 1, layer) {
+        for (int x = 0; x < width; ++x) {
+            Matte(x, 0) = uint8_t(a[x]);
+            KeyIn(x, 0)[0] = uint8_t(k[x]);
+            Out(x, 0)[0] = 77;
+        }
+        keyer.SetKeyInMode(mode);
+        EXPECT_NE(keyer.CombineKeyIn(), 0);
     }
-    int Matte(int x) { return frames.Matte(x, 1); }
-    int KeyOut(int x) { return frames.Out(x, 1)[0]; }
+    std::vector<int> Mattes() {
+        std::vector<int> v;
+        for (int x = 0; x < width; ++x)
+            v.push_back(Matte(x, 0));
+        return v;
+    }
+    std::vector<int> KeyOut() {
+        std::vector<int> v;
+        for (int x = 0; x < width; ++x)
+            v.push_back(Out(x, 0)[0]);
+        return v;
+    }
 };
 
-TEST(KeyIn, SetKeyInModeStoresAndMarksTheChain) {
+} // namespace
+
+TEST(KeyIn, HoldOutAndKeyOutModes) {
+    // k 255 clears a = 255; k 128 keeps 255, turns 200 into 72 and 100 into 0;
+    // k 0 keeps a; a = 0 stays 0.
+    KeyInFixture hold({255, 255, 200, 100, 90, 0, 130}, {255, 128, 128, 128, 0, 200, 30}, true,
+                      kNoKeyOut);
+    EXPECT_EQ(hold.Mattes(), (std::vector<int>{0, 255, 72, 0, 90, 0, 100}));
+    EXPECT_EQ(hold.KeyOut(), std::vector<int>(7, 77)); // mode 3 writes no key-out
+
+    const std::vector<int> a = {0, 40, 255, 200, 0}, k = {90, 90, 90, 128, 0};
+    const struct {
+        int mode;
+        std::vector<int> keyOut;
+    } modes[] = {{kKeyInPlusFg, {90, 90, 255, 200, 0}}, // max(a, k)
+                 {kKeyInMinusFg, {90, 50, 0, 0, 0}},    // k - a, at least 0
+                 {kFgMinusKeyIn, {0, 0, 255, 72, 0}}};  // the reduced matte
+    for (const auto& m : modes) {
+        KeyInFixture f(a, k, true, m.mode);
+        EXPECT_EQ(f.KeyOut(), m.keyOut) << "mode " << m.mode;
+        EXPECT_EQ(f.Mattes(), (std::vector<int>{0, 0, 255, 72, 0})) << "mode " << m.mode;
+    }
     CKeyer keyer;
     keyer.keyInDirty = 0;
     keyer.SetKeyInMode(kKeyInMinusFg);
@@ -36,108 +63,46 @@ TEST(KeyIn, SetKeyInModeStoresAndMarksTheChain) {
     EXPECT_EQ(keyer.keyInDirty, 1);
 }
 
-TEST(KeyIn, HoldOutReducesTheMatteInEveryMode) {
-    // k 255 clears even a = 255; k 128 keeps 255, turns 200 into 72, 100 into 0;
-    // k 0 keeps the value; a = 0 stays 0.
-    KeyInFixture f({255, 255, 200, 100, 90, 0, 130}, {255, 128, 128, 128, 0, 200, 30}, true);
+TEST(KeyIn, WithoutLayer) {
+    // The private key-in image holds 255 everywhere and must not be read.
+    KeyInFixture minus({0, 40, 255}, {255, 255, 255}, false, kKeyInMinusFg);
+    EXPECT_EQ(minus.Mattes(), (std::vector<int>{0, 40, 255}));
+    EXPECT_EQ(minus.KeyOut(), (std::vector<int>{0, 40, 255})); // the matte
+
+    // Mode 3 without a layer: only the flags change.
+    KeyedFrames f(3, 1);
+    f.Matte(1, 0) = 40;
+    f.Out(1, 0)[0] = 77;
     f.keyer.SetKeyInMode(kNoKeyOut);
-    EXPECT_NE(f.keyer.CombineKeyIn(), 0);
-    const int expected[] = {0, 255, 72, 0, 90, 0, 100};
-    for (int x = 0; x < 7; ++x) {
-        EXPECT_EQ(f.Matte(x), expected[x]) << x;
-        EXPECT_EQ(f.KeyOut(x), 77) << x; // mode 3 writes no key-out matte
-    }
-}
-
-TEST(KeyIn, KeyOutModes) {
-    const std::vector<int> a = {0, 40, 255, 200, 0};
-    const std::vector<int> k = {90, 90, 90, 128, 0};
-    {
-        KeyInFixture f(a, k, true);
-        f.keyer.SetKeyInMode(kKeyInPlusFg); // the larger of a and k
-        ASSERT_NE(f.keyer.CombineKeyIn(), 0);
-        const int expected[] = {90, 90, 255, 200, 0};
-        for (int x = 0; x < 5; ++x)
-            EXPECT_EQ(f.KeyOut(x), expected[x]) << x;
-    }
-    {
-        KeyInFixture f(a, k, true);
-        f.keyer.SetKeyInMode(kKeyInMinusFg); // k - a, at least 0
-        ASSERT_NE(f.keyer.CombineKeyIn(), 0);
-        const int expected[] = {90, 50, 0, 0, 0};
-        for (int x = 0; x < 5; ++x)
-            EXPECT_EQ(f.KeyOut(x), expected[x]) << x;
-        const int matte[] = {0, 0, 255, 72, 0};
-        for (int x = 0; x < 5; ++x)
-            EXPECT_EQ(f.Matte(x), matte[x]) << x;
-    }
-    {
-        KeyInFixture f(a, k, true);
-        f.keyer.SetKeyInMode(kFgMinusKeyIn); // the reduced matte
-        ASSERT_NE(f.keyer.CombineKeyIn(), 0);
-        const int expected[] = {0, 0, 255, 72, 0};
-        for (int x = 0; x < 5; ++x)
-            EXPECT_EQ(f.KeyOut(x), expected[x]) << x;
-    }
-}
-
-TEST(KeyIn, WithoutLayerKeyOutIsTheMatte) {
-    // The private key-in image holds 255 everywhere; it must not be read.
-    KeyInFixture f({0, 40, 255}, {255, 255, 255}, false);
-    f.keyer.SetKeyInMode(kKeyInMinusFg);
+    ClearFlags(f.keyer);
+    f.keyer.keyInDirty = 1;
     ASSERT_NE(f.keyer.CombineKeyIn(), 0);
-    const int expected[] = {0, 40, 255};
-    for (int x = 0; x < 3; ++x) {
-        EXPECT_EQ(f.Matte(x), expected[x]);
-        EXPECT_EQ(f.KeyOut(x), expected[x]);
-    }
-}
-
-TEST(KeyIn, WithoutLayerAndKeyOutOnlyTheFlagsChange) {
-    KeyInFixture f({0, 40, 255}, {255, 255, 255}, false);
-    f.keyer.SetKeyInMode(kNoKeyOut);
-    f.keyer.separationDirty = f.keyer.spillShadowDirty = f.keyer.compositeDirty = 0;
-    ASSERT_NE(f.keyer.CombineKeyIn(), 0);
-    EXPECT_EQ(f.Matte(0), 0);
-    EXPECT_EQ(f.Matte(1), 40);
-    EXPECT_EQ(f.Matte(2), 255);
-    for (int x = 0; x < 3; ++x)
-        EXPECT_EQ(f.KeyOut(x), 77);
-    EXPECT_EQ(f.keyer.separationDirty, 1);
-    EXPECT_EQ(f.keyer.spillShadowDirty, 1);
-    EXPECT_EQ(f.keyer.compositeDirty, 1);
-    EXPECT_EQ(f.keyer.keyInDirty, 0);
+    EXPECT_EQ(f.Matte(1, 0), 40);
+    EXPECT_EQ(f.Out(1, 0)[0], 77);
+    EXPECT_EQ(Flags(f.keyer), 1110);
 }
 
 TEST(KeyIn, CropIncludesItsRightColumnAndBottomRow) {
-    KeyerFrames frames(6, 5, true);
-    CKeyer keyer;
-    keyer.hasKeyIn = 1;
-    ASSERT_EQ(frames.Attach(keyer), 1);
+    KeyedFrames f(6, 5, true);
+    f.FillMatte(200);
     for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 6; ++x) {
-            frames.Matte(x, y) = 200;
-            frames.KeyIn(x, y)[0] = 255;
-        }
-    keyer.cropEnabled = 1;
-    SetRect(&keyer.cropRect, 1, 1, 3, 3);
-    keyer.SetKeyInMode(kNoKeyOut);
-    ASSERT_NE(keyer.CombineKeyIn(), 0);
+        for (int x = 0; x < 6; ++x)
+            f.KeyIn(x, y)[0] = 255;
+    f.keyer.cropEnabled = 1;
+    SetRect(&f.keyer.cropRect, 1, 1, 3, 3);
+    f.keyer.SetKeyInMode(kNoKeyOut);
+    ASSERT_NE(f.keyer.CombineKeyIn(), 0);
     for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 6; ++x) {
-            const bool inside = x >= 1 && x <= 3 && y >= 1 && y <= 3;
-            EXPECT_EQ(frames.Matte(x, y), inside ? 0 : 200) << x << "," << y;
-        }
+        for (int x = 0; x < 6; ++x)
+            EXPECT_EQ(f.Matte(x, y), InRect(RECT{1, 1, 4, 4}, x, y) ? 0 : 200) << x << "," << y;
     // A crop reaching past the frame is clipped; one wholly outside does nothing.
-    SetRect(&keyer.cropRect, 4, 3, 9, 9);
-    ASSERT_NE(keyer.CombineKeyIn(), 0);
-    EXPECT_EQ(frames.Matte(5, 4), 0);
-    EXPECT_EQ(frames.Matte(3, 4), 200);
-    SetRect(&keyer.cropRect, -9, -9, -3, -3);
-    keyer.keyInDirty = 1;
-    ASSERT_NE(keyer.CombineKeyIn(), 0);
-    EXPECT_EQ(frames.Matte(0, 0), 200);
-    EXPECT_EQ(keyer.keyInDirty, 0);
+    SetRect(&f.keyer.cropRect, 4, 3, 9, 9);
+    ASSERT_NE(f.keyer.CombineKeyIn(), 0);
+    EXPECT_EQ(f.Matte(5, 4), 0);
+    EXPECT_EQ(f.Matte(3, 4), 200);
+    SetRect(&f.keyer.cropRect, -9, -9, -3, -3);
+    f.keyer.keyInDirty = 1;
+    ASSERT_NE(f.keyer.CombineKeyIn(), 0);
+    EXPECT_EQ(f.Matte(0, 0), 200);
+    EXPECT_EQ(f.keyer.keyInDirty, 0);
 }
-
-} // namespace

@@ -3,22 +3,87 @@
 // bytes 1..3, alpha views byte 0; the matte is a private 1-byte image.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <cstdlib>
+#include <ostream>
+#include <string>
 #include <vector>
 
 #include "image/image.h"
 #include "keyer/keyer.h"
 
+// A colour triple that prints itself in failure messages.
+struct Rgb {
+    int r, g, b;
+    bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
+    bool operator!=(const Rgb& o) const { return !(*this == o); }
+};
+inline std::ostream& operator<<(std::ostream& os, const Rgb& c) {
+    return os << "(" << c.r << "," << c.g << "," << c.b << ")";
+}
+
+// True for (x, y) inside r, right and bottom exclusive.
+inline bool InRect(const RECT& r, int x, int y) {
+    return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
+}
+
+// The dirty flags as a five-digit pattern: bg, separation, spill, composite, key-in.
+inline int Flags(const CKeyer& k) {
+    return k.bgCorrectionDirty * 10000 + k.separationDirty * 1000 + k.spillShadowDirty * 100 +
+           k.compositeDirty * 10 + k.keyInDirty;
+}
+inline void ClearFlags(CKeyer& k) {
+    k.bgCorrectionDirty = k.separationDirty = k.spillShadowDirty = k.compositeDirty = k.keyInDirty =
+        0;
+}
+
+// Sets ORVO_THREADS for the keyer's band jobs and restores it afterwards.
+class ScopedThreads {
+  public:
+    explicit ScopedThreads(int count) {
+        const char* old = std::getenv("ORVO_THREADS");
+        had = old != nullptr;
+        if (old) previous = old;
+        setenv("ORVO_THREADS", std::to_string(count).c_str(), 1);
+    }
+    ~ScopedThreads() {
+        if (had)
+            setenv("ORVO_THREADS", previous.c_str(), 1);
+        else
+            unsetenv("ORVO_THREADS");
+    }
+
+  private:
+    bool had = false;
+    std::string previous;
+};
+
+// Runs render() with 1, 2, 3 and 8 band slots and expects the same result.
+template <class Render> void ExpectSameForAnyThreadCount(Render render) {
+    decltype(render()) first;
+    {
+        ScopedThreads one(1);
+        first = render();
+    }
+    for (int n : {2, 3, 8}) {
+        ScopedThreads count(n);
+        EXPECT_EQ(render(), first) << n << " slots";
+    }
+}
+
 struct KeyerFrames {
     int width;
     int height;
-    std::vector<uint8_t> fg, bg, out, keyIn;  // alpha, red, green, blue per pixel
+    std::vector<uint8_t> fg, bg, out, keyIn; // alpha, red, green, blue per pixel
     CImageBaseClass fgImage, bgImage, outImage, outAlpha, keyInImage, matte;
 
     KeyerFrames(int w, int h, bool withKeyInLayer = false)
         : width(w), height(h), fg(size_t(w) * h * 4, 0), bg(size_t(w) * h * 4, 0),
           out(size_t(w) * h * 4, 0), keyIn(size_t(w) * h * 4, 0) {
-        for (size_t i = 0; i < fg.size(); i += 4) fg[i] = bg[i] = 255;
+        for (size_t i = 0; i < fg.size(); i += 4)
+            fg[i] = bg[i] = 255;
         Wrap(fgImage, fg, 3, 1);
         Wrap(bgImage, bg, 3, 1);
         Wrap(outImage, out, 3, 1);
@@ -36,8 +101,7 @@ struct KeyerFrames {
         matte.SetUndefined(0);
     }
 
-    void Wrap(CImageBaseClass& image, std::vector<uint8_t>& data, uint16_t count,
-              uint16_t offset) {
+    void Wrap(CImageBaseClass& image, std::vector<uint8_t>& data, uint16_t count, uint16_t offset) {
         image.Create(uint32_t(width), uint32_t(height), 4, data.data());
         image.SelectComponents(count, offset);
         image.SetUndefined(0);
@@ -53,7 +117,11 @@ struct KeyerFrames {
     uint8_t* Out(int x, int y) { return &out[(size_t(y) * width + x) * 4]; }
     uint8_t* KeyIn(int x, int y) { return &keyIn[(size_t(y) * width + x) * 4]; }
     uint8_t& Matte(int x, int y) { return matte.pixels[size_t(y) * width + x]; }
+    Rgb FgRgb(int x, int y) { return RgbOf(Fg(x, y)); }
+    Rgb BgRgb(int x, int y) { return RgbOf(Bg(x, y)); }
+    Rgb OutRgb(int x, int y) { return RgbOf(Out(x, y)); }
 
+    static Rgb RgbOf(const uint8_t* p) { return Rgb{p[1], p[2], p[3]}; }
     static void SetRgb(uint8_t* pixel, uint8_t r, uint8_t g, uint8_t b) {
         pixel[1] = r;
         pixel[2] = g;
@@ -61,10 +129,66 @@ struct KeyerFrames {
     }
     void FillFg(uint8_t r, uint8_t g, uint8_t b) {
         for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) SetRgb(Fg(x, y), r, g, b);
+            for (int x = 0; x < width; ++x)
+                SetRgb(Fg(x, y), r, g, b);
     }
     void FillBg(uint8_t r, uint8_t g, uint8_t b) {
         for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) SetRgb(Bg(x, y), r, g, b);
+            for (int x = 0; x < width; ++x)
+                SetRgb(Bg(x, y), r, g, b);
+    }
+    void FillMatte(uint8_t value) {
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                Matte(x, y) = value;
+    }
+};
+
+// Frames with a keyer attached (and told whether there is a key-in layer);
+// the keyer's edge image starts at 0.
+struct KeyedFrames : KeyerFrames {
+    CKeyer keyer;
+
+    KeyedFrames(int w, int h, bool keyInLayer = false) : KeyerFrames(w, h, keyInLayer) {
+        keyer.hasKeyIn = keyInLayer ? 1 : 0;
+        EXPECT_EQ(Attach(keyer), 1);
+        for (int i = 0; i < w * h; ++i)
+            keyer.edgeImage->pixels[i] = 0;
+    }
+    // Green dominant, blue middle, red smallest, as a green backing ranks them.
+    void RankGreen() {
+        keyer.channelOrder[0] = kChannelGreen;
+        keyer.channelOrder[1] = kChannelBlue;
+        keyer.channelOrder[2] = kChannelRed;
+    }
+    // Separation against green (0, 200, 0) at level 50, deviation 50 %.
+    void SeparateGreen() {
+        keyer.params.separationColor[0] = keyer.params.separationColor[2] = 0.0;
+        keyer.params.separationColor[1] = 200.0;
+        keyer.params.separationLevel = 50.0;
+        keyer.params.separationDeviation = 0.5;
+        RankGreen();
+    }
+    uint8_t& Edge(int x, int y) { return keyer.edgeImage->pixels[size_t(y) * width + x]; }
+    uint8_t* Under(int x, int y) {
+        return keyer.underlayImage->pixels + (size_t(y) * width + x) * 3;
+    }
+    Rgb UnderRgb(int x, int y) {
+        const uint8_t* p = Under(x, y);
+        return Rgb{p[0], p[1], p[2]};
+    }
+    void SetUnder(int x, int y, uint8_t r, uint8_t g, uint8_t b) {
+        Under(x, y)[0] = r;
+        Under(x, y)[1] = g;
+        Under(x, y)[2] = b;
+    }
+    void FillUnder(uint8_t r, uint8_t g, uint8_t b) {
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                SetUnder(x, y, r, g, b);
+    }
+    std::vector<uint8_t> Underlay() const {
+        return std::vector<uint8_t>(keyer.underlayImage->pixels,
+                                    keyer.underlayImage->pixels + size_t(width) * height * 3);
     }
 };
