@@ -28,6 +28,10 @@ build: deps $(BUILD)/CMakeCache.txt
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
+# Keys the bundled green-screen sample: demo/composite.png and demo/views.png.
+demo: build
+	$(BUILD)/tools/orvo/orvo demo -o demo
+
 # AddressSanitizer + UndefinedBehaviorSanitizer on every test; ThreadSanitizer
 # on the band-job and window tests.
 sanitize: asan tsan

@@ -1,0 +1,48 @@
+// The real plug-in module, loaded and driven through the stand-in host.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frame.h"
+#include "params.h"
+
+namespace harness {
+class Host;
+}
+
+namespace orvo {
+
+// Where the plug-in module is: $ORVO_PLUGIN, else AEORVO.so next to the
+// executable, else the path of the build that made this tool.
+std::string FindPluginModule();
+
+class Effect {
+  public:
+    // Loads the module and runs global, parameter and sequence set-up (one
+    // sequence per run, as the host does for one layer). Throws a failure.
+    explicit Effect(const std::string& modulePath);
+    ~Effect();
+
+    std::string About();
+    // The parameters as the effect registered them, indices 1..40.
+    std::vector<ParamInfo> Params() const;
+
+    struct Result {
+        int err = 0;
+        std::string message; // non-empty when the effect asked the host to show it
+    };
+    // Renders one frame: `out` is cleared to zero and filled as the effect
+    // leaves it. `bg` and `keyIn` may be null (no layer chosen). Points of
+    // `params` are converted for a frame `fullWidth` x `fullHeight` before the
+    // downsample `factor` (the frames given here are already downsampled).
+    Result Render(const Frame& fg, const Frame* bg, const Frame* keyIn, const ParamSet& params,
+                  int fullWidth, int fullHeight, int factor, bool draft, int frameIndex,
+                  Frame* out);
+
+  private:
+    std::unique_ptr<harness::Host> host_;
+};
+
+} // namespace orvo
