@@ -11,40 +11,28 @@
 
 namespace {
 
-SIZE Size(int32_t cx, int32_t cy) {
-    SIZE size;
-    size.cx = cx;
-    size.cy = cy;
-    return size;
-}
-
-RECT Rect(int32_t l, int32_t t, int32_t r, int32_t b) {
-    RECT rect;
-    rect.left = l;
-    rect.top = t;
-    rect.right = r;
-    rect.bottom = b;
-    return rect;
+// Values compared as one list, so a mismatch shows them all.
+template <class... T> std::vector<long long> L(T... values) {
+    return {(long long)values...};
 }
 
 // What the workers saw: a count per image pixel (workers write disjoint
 // pixels), which threads ran them, and the order of the slices on the caller.
 struct Coverage {
     Coverage(int32_t w, int32_t h) : width(w), height(h), hits((size_t)(w * h), 0) {}
-    int32_t width;
-    int32_t height;
+    int32_t width, height;
     std::vector<uint8_t> hits;
     std::thread::id caller = std::this_thread::get_id();
-    std::atomic<int> onCaller{0};
-    std::atomic<int> elsewhere{0};
-    std::atomic<int> notReady{0};
+    std::atomic<int> onCaller{0}, elsewhere{0}, notReady{0};
     std::vector<int32_t> callerOrder; // x of each slice run on the caller
 
-    void Note() {
-        if (std::this_thread::get_id() == caller)
-            ++onCaller;
-        else
-            ++elsewhere;
+    // Counts the slice's thread; false for a slice that is not ready.
+    bool Note(const CJobSlice* slice) {
+        if (!slice->ready) return ++notReady, false;
+        if (std::this_thread::get_id() != caller) return ++elsewhere, true;
+        ++onCaller;
+        callerOrder.push_back(slice->x);
+        return true;
     }
     void Mark(int32_t x0, int32_t y0, int32_t w, int32_t h) {
         for (int32_t y = y0; y < y0 + h; ++y)
@@ -54,22 +42,16 @@ struct Coverage {
     // 1 inside the inclusive rectangle, 0 outside, for every pixel.
     bool ExactlyOnce(int32_t l, int32_t t, int32_t r, int32_t b) const {
         for (int32_t y = 0; y < height; ++y)
-            for (int32_t x = 0; x < width; ++x) {
-                int expected = (x >= l && x <= r && y >= t && y <= b) ? 1 : 0;
-                if (hits[(size_t)(y * width + x)] != expected) return false;
-            }
+            for (int32_t x = 0; x < width; ++x)
+                if (hits[(size_t)(y * width + x)] != (x >= l && x <= r && y >= t && y <= b))
+                    return false;
         return true;
     }
 };
 
 int MarkBand(CJobSlice* slice) {
     Coverage* cover = static_cast<Coverage*>(slice->context);
-    if (!slice->ready) {
-        ++cover->notReady;
-        return 0;
-    }
-    cover->Note();
-    if (std::this_thread::get_id() == cover->caller) cover->callerOrder.push_back(slice->x);
+    if (!cover->Note(slice)) return 0;
     cover->Mark(slice->x, slice->y, slice->width, slice->rows);
     return 1;
 }
@@ -77,21 +59,15 @@ int MarkBand(CJobSlice* slice) {
 // Walks tilesY rows of tilesX tiles, the border tiles clipped.
 int MarkTiles(CJobSlice* slice) {
     Coverage* cover = static_cast<Coverage*>(slice->context);
-    if (!slice->ready) return 0;
-    cover->Note();
-    if (std::this_thread::get_id() == cover->caller) cover->callerOrder.push_back(slice->x);
-    int32_t y = slice->y;
-    for (int ty = 0; ty < slice->tilesY; ++ty) {
-        int32_t h = ty == 0 ? slice->firstTileHeight
-                            : (ty == slice->tilesY - 1 ? slice->lastTileHeight : slice->rows);
-        int32_t x = slice->x;
-        for (int tx = 0; tx < slice->tilesX; ++tx) {
-            int32_t w = tx == 0 ? slice->firstTileWidth
-                                : (tx == slice->tilesX - 1 ? slice->lastTileWidth : slice->width);
+    if (!cover->Note(slice)) return 0;
+    for (int ty = 0, y = slice->y, h = 0; ty < slice->tilesY; ++ty, y += h) {
+        h = ty == 0 ? slice->firstTileHeight
+                    : (ty == slice->tilesY - 1 ? slice->lastTileHeight : slice->rows);
+        for (int tx = 0, x = slice->x, w = 0; tx < slice->tilesX; ++tx, x += w) {
+            w = tx == 0 ? slice->firstTileWidth
+                        : (tx == slice->tilesX - 1 ? slice->lastTileWidth : slice->width);
             cover->Mark(x, y, w, h);
-            x += w;
         }
-        y += h;
     }
     return 1;
 }
@@ -102,381 +78,232 @@ bool AllSlotsFree(const CBandJob& job) {
     return true;
 }
 
-// ------------------------------------------------------------------- SetArea
-
-TEST(AreaJob, SetAreaNormalisesTheCallersRectangle) {
-    CRowBandJob job(1);
-    SIZE size = Size(100, 100);
-    RECT rect = Rect(50, 40, 10, 20);
-    job.SetArea(&size, &rect);
-    EXPECT_EQ(rect.left, 10);
-    EXPECT_EQ(rect.top, 20);
-    EXPECT_EQ(rect.right, 50);
-    EXPECT_EQ(rect.bottom, 40);
-    EXPECT_EQ(job.left, 10);
-    EXPECT_EQ(job.top, 20);
-    EXPECT_EQ(job.right, 50);
-    EXPECT_EQ(job.bottom, 40);
+// Sets the area (rect null: the whole image) and runs `worker` over `cover`.
+int RunOver(CAreaJob& job, Coverage& cover, RECT* rect = nullptr,
+            WorkerProcedure worker = MarkBand) {
+    SIZE size{cover.width, cover.height};
+    job.SetArea(&size, rect);
+    job.SetProcedure(worker, &cover);
+    return job.Run(1);
 }
 
-TEST(AreaJob, SetAreaClipsToTheImage) {
+// A tile job of the given tile size and slot count over `cover`.
+int RunTiles(CTileJob& job, int32_t tile, Coverage& cover, RECT* rect = nullptr) {
+    job.tileWidth = job.tileHeight = tile;
+    return RunOver(job, cover, rect, MarkTiles);
+}
+
+} // namespace
+
+TEST(AreaJob, SetAreaNormalisesAndClips) {
     CRowBandJob job(1);
-    SIZE size = Size(100, 80);
-    RECT rect = Rect(-5, -3, 200, 150);
+    SIZE size{100, 80};
+    RECT rect{50, 40, 10, 20};
     job.SetArea(&size, &rect);
-    EXPECT_EQ(job.imageWidth, 100);
-    EXPECT_EQ(job.imageHeight, 80);
-    EXPECT_EQ(job.left, 0);
-    EXPECT_EQ(job.top, 0);
-    EXPECT_EQ(job.right, 99);
-    EXPECT_EQ(job.bottom, 79);
-    // Only normalised, not clipped, in the caller's copy.
-    EXPECT_EQ(rect.left, -5);
-    EXPECT_EQ(rect.right, 200);
+    EXPECT_EQ(L(rect.left, rect.top, rect.right, rect.bottom), L(10, 20, 50, 40));
+    EXPECT_EQ(L(job.left, job.top, job.right, job.bottom), L(10, 20, 50, 40));
+    rect = {-5, -3, 200, 150};
+    job.SetArea(&size, &rect);
+    EXPECT_EQ(L(job.imageWidth, job.imageHeight, job.left, job.top, job.right, job.bottom),
+              L(100, 80, 0, 0, 99, 79));
+    EXPECT_EQ(L(rect.left, rect.right), L(-5, 200)); // the caller's copy is not clipped
 }
 
 TEST(AreaJob, SetAreaWithoutSizeChangesNothing) {
     CRowBandJob job(1);
-    EXPECT_EQ(job.imageWidth, 1);
-    EXPECT_EQ(job.right, 1);
-    EXPECT_EQ(job.bottom, 1);
-    RECT rect = Rect(3, 4, 5, 6);
+    RECT rect{3, 4, 5, 6};
+    SIZE noWidth{0, 10}, size{64, 48};
     job.SetArea(nullptr, &rect);
-    SIZE noWidth = Size(0, 10);
     job.SetArea(&noWidth, &rect);
-    EXPECT_EQ(job.imageWidth, 1);
-    EXPECT_EQ(job.imageHeight, 1);
-    EXPECT_EQ(job.left, 0);
-    EXPECT_EQ(job.right, 1);
-
-    SIZE size = Size(64, 48);
+    EXPECT_EQ(L(job.imageWidth, job.imageHeight, job.left, job.right, job.bottom),
+              L(1, 1, 0, 1, 1));
     job.SetArea(&size, nullptr);
-    EXPECT_EQ(job.left, 0);
-    EXPECT_EQ(job.top, 0);
-    EXPECT_EQ(job.right, 63);
-    EXPECT_EQ(job.bottom, 47);
+    EXPECT_EQ(L(job.left, job.top, job.right, job.bottom), L(0, 0, 63, 47));
 }
 
-TEST(AreaJob, AreaGeometry) {
+TEST(AreaJob, AreaGeometryAndAreaOutsideTheImage) {
     CRowBandJob job(2);
-    SIZE size = Size(100, 100);
-    RECT rect = Rect(10, 20, 50, 41);
-    job.SetArea(&size, &rect);
     Coverage cover(100, 100);
-    job.SetProcedure(MarkBand, &cover);
-    ASSERT_EQ(job.Run(1), 1);
-    EXPECT_EQ(job.areaWidth, 41);
-    EXPECT_EQ(job.areaHeight, 22);
-    EXPECT_EQ(job.areaPixels, 41 * 22);
-    EXPECT_EQ(job.centreX, 30);
-    EXPECT_EQ(job.centreY, 30);
+    RECT rect{10, 20, 50, 41};
+    ASSERT_EQ(RunOver(job, cover, &rect), 1);
+    EXPECT_EQ(L(job.areaWidth, job.areaHeight, job.areaPixels, job.centreX, job.centreY),
+              L(41, 22, 41 * 22, 30, 30));
     EXPECT_EQ(job.prepared, 0u); // cleared by OnEnd
     EXPECT_TRUE(cover.ExactlyOnce(10, 20, 50, 41));
+
+    CRowBandJob outside(2);
+    Coverage none(20, 20);
+    rect = {30, 5, 40, 10}; // clipped to right 19 < left 30
+    EXPECT_EQ(RunOver(outside, none, &rect), 1);
+    EXPECT_GT(none.notReady.load(), 0);
+    EXPECT_EQ(none.onCaller.load() + none.elsewhere.load(), 0);
+    EXPECT_TRUE(none.ExactlyOnce(1, 1, 0, 0));
 }
 
-TEST(AreaJob, AreaOutsideTheImageProcessesNothing) {
-    CRowBandJob job(2);
-    SIZE size = Size(20, 20);
-    RECT rect = Rect(30, 5, 40, 10); // clipped to right 19 < left 30
-    job.SetArea(&size, &rect);
-    Coverage cover(20, 20);
-    job.SetProcedure(MarkBand, &cover);
-    EXPECT_EQ(job.Run(1), 1);
-    EXPECT_GT(cover.notReady.load(), 0);
-    EXPECT_EQ(cover.onCaller.load() + cover.elsewhere.load(), 0);
-    EXPECT_TRUE(cover.ExactlyOnce(1, 1, 0, 0));
-}
-
-// ------------------------------------------------------------------ row bands
-
-struct BandExpect {
-    int32_t y, rows, top, bottom;
-};
-
-void CheckBands(int innerMarginsOnly, const BandExpect (&expect)[4]) {
-    CRowBandJob job(4);
-    job.innerMarginsOnly = (uint32_t)innerMarginsOnly;
-    SIZE size = Size(30, 12);
-    RECT rect = Rect(5, 0, 24, 9); // 10 rows from row 0
-    job.SetArea(&size, &rect);
-    Coverage cover(30, 12);
-    job.SetProcedure(MarkBand, &cover);
-    ASSERT_EQ(job.Run(1), 1);
-    EXPECT_EQ(job.bandRows, 2);
-    EXPECT_EQ(job.bandRowsPlusOne, 3);
-    EXPECT_EQ(job.bandRemainder, 2);
-    ASSERT_EQ(job.sliceCount, 4);
-    for (int i = 0; i < 4; ++i) {
-        const CJobSlice* slice = job.slices[i];
-        SCOPED_TRACE(i);
-        EXPECT_EQ(slice->ready, 1u);
-        EXPECT_EQ(slice->x, 5);
-        EXPECT_EQ(slice->width, 20);
-        EXPECT_EQ(slice->y, expect[i].y);
-        EXPECT_EQ(slice->rows, expect[i].rows);
-        EXPECT_EQ(slice->topMargin, expect[i].top);
-        EXPECT_EQ(slice->bottomMargin, expect[i].bottom);
-        EXPECT_EQ(slice->leftMargin, innerMarginsOnly ? 0 : 5);
-        EXPECT_EQ(slice->rightMargin, innerMarginsOnly ? 0 : 5);
-        EXPECT_EQ(slice->tilesX, 1);
-        EXPECT_EQ(slice->tilesY, 1);
+// 10 rows on 4 slots: 3, 3, 2, 2 rows at 0, 3, 6, 8. Margins are the
+// distances to the image edges (image 12 rows high), or to the area's.
+TEST(RowBandJob, TenRowsOnFourSlots) {
+    const int32_t ys[4] = {0, 3, 6, 8}, rows[4] = {3, 3, 2, 2}, tops[4] = {0, 3, 6, 8};
+    const int32_t bottoms[2][4] = {{9, 6, 4, 2}, {9, 6, 4, 0}};
+    for (int inner = 0; inner <= 1; ++inner) {
+        SCOPED_TRACE(inner ? "inner margins only" : "image margins");
+        CRowBandJob job(4);
+        job.innerMarginsOnly = (uint32_t)inner;
+        Coverage cover(30, 12);
+        RECT rect{5, 0, 24, 9};
+        ASSERT_EQ(RunOver(job, cover, &rect), 1);
+        EXPECT_EQ(L(job.bandRows, job.bandRowsPlusOne, job.bandRemainder), L(2, 3, 2));
+        ASSERT_EQ(job.sliceCount, 4);
+        for (int i = 0; i < 4; ++i) {
+            const CJobSlice* s = job.slices[i];
+            EXPECT_EQ(L(s->ready, s->x, s->width, s->y, s->rows, s->topMargin, s->bottomMargin,
+                        s->leftMargin, s->rightMargin, s->tilesX, s->tilesY),
+                      L(1, 5, 20, ys[i], rows[i], tops[i], bottoms[inner][i], inner ? 0 : 5,
+                        inner ? 0 : 5, 1, 1))
+                << "slice " << i;
+        }
+        EXPECT_TRUE(cover.ExactlyOnce(5, 0, 24, 9));
+        EXPECT_EQ(cover.elsewhere.load(), 4);
+        EXPECT_TRUE(AllSlotsFree(job));
     }
-    EXPECT_TRUE(cover.ExactlyOnce(5, 0, 24, 9));
-    EXPECT_EQ(cover.elsewhere.load(), 4);
-    EXPECT_TRUE(AllSlotsFree(job));
 }
 
-TEST(RowBandJob, TenRowsOnFourSlotsWithImageMargins) {
-    // Margins are the distances to the image edges (image 12 rows high).
-    CheckBands(0, {{0, 3, 0, 9}, {3, 3, 3, 6}, {6, 2, 6, 4}, {8, 2, 8, 2}});
-}
-
-TEST(RowBandJob, TenRowsOnFourSlotsWithInnerMarginsOnly) {
-    CheckBands(1, {{0, 3, 0, 9}, {3, 3, 3, 6}, {6, 2, 6, 4}, {8, 2, 8, 0}});
-}
-
-TEST(RowBandJob, ThreeRowsLimitEightSlotsToThree) {
+// Slot limits: a row band per row at most; a kernel band at least as high as
+// the kernel (height 0 counts as 1); one slot runs on the caller.
+TEST(RowBandJob, ThreadLimits) {
     CRowBandJob job(8);
-    SIZE size = Size(16, 3);
-    job.SetArea(&size, nullptr);
     Coverage cover(16, 3);
-    job.SetProcedure(MarkBand, &cover);
-    ASSERT_EQ(job.Run(1), 1);
-    EXPECT_EQ(job.threadSlots, 3);
-    ASSERT_EQ(job.sliceCount, 3);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(job.slices[i]->y, i);
-        EXPECT_EQ(job.slices[i]->rows, 1);
-    }
-    EXPECT_EQ(cover.elsewhere.load(), 3);
+    ASSERT_EQ(RunOver(job, cover), 1);
+    EXPECT_EQ(L(job.threadSlots, job.sliceCount, cover.elsewhere.load()), L(3, 3, 3));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(L(job.slices[i]->y, job.slices[i]->rows), L(i, 1));
     EXPECT_TRUE(cover.ExactlyOnce(0, 0, 15, 2));
+
+    for (int32_t height : {20, 5}) {
+        SCOPED_TRACE(height);
+        CKernelBandJob kernel(8);
+        kernel.kernelWidth = kernel.kernelHeight = 7;
+        Coverage area(10, height);
+        ASSERT_EQ(RunOver(kernel, area), 1);
+        const int bands = height == 20 ? 2 : 1;
+        EXPECT_EQ(L(kernel.threadSlots, kernel.sliceCount), L(bands, bands));
+        for (int i = 0; i < kernel.sliceCount; ++i)
+            EXPECT_EQ(L(kernel.slices[i]->y, kernel.slices[i]->rows), L(i * 10, height / bands));
+        EXPECT_EQ(L(area.onCaller.load(), area.elsewhere.load()),
+                  bands == 1 ? L(1, 0) : L(0, bands)); // one slot: no thread
+        EXPECT_TRUE(area.ExactlyOnce(0, 0, 9, height - 1));
+    }
+    CKernelBandJob flat(4);
+    SIZE size{4, 3};
+    flat.SetArea(&size, nullptr);
+    EXPECT_EQ(flat.GetThreadLimit(), 3);
 }
 
-TEST(KernelBandJob, KernelSevenOnTwentyRowsGivesTwoBands) {
-    CKernelBandJob job(8);
-    job.kernelWidth = 7;
-    job.kernelHeight = 7;
-    SIZE size = Size(10, 20);
-    job.SetArea(&size, nullptr);
-    Coverage cover(10, 20);
-    job.SetProcedure(MarkBand, &cover);
-    ASSERT_EQ(job.Run(1), 1);
-    EXPECT_EQ(job.threadSlots, 2);
-    ASSERT_EQ(job.sliceCount, 2);
-    EXPECT_EQ(job.slices[0]->rows, 10);
-    EXPECT_EQ(job.slices[1]->y, 10);
-    EXPECT_EQ(job.slices[1]->rows, 10);
-    EXPECT_EQ(cover.elsewhere.load(), 2);
-    EXPECT_TRUE(cover.ExactlyOnce(0, 0, 9, 19));
-}
-
-TEST(KernelBandJob, KernelSevenOnFiveRowsRunsOnTheCaller) {
-    CKernelBandJob job(8);
-    job.kernelWidth = 7;
-    job.kernelHeight = 7;
-    SIZE size = Size(10, 5);
-    job.SetArea(&size, nullptr);
-    Coverage cover(10, 5);
-    job.SetProcedure(MarkBand, &cover);
-    ASSERT_EQ(job.Run(1), 1);
-    EXPECT_EQ(job.threadSlots, 1);
-    ASSERT_EQ(job.sliceCount, 1);
-    EXPECT_EQ(job.slices[0]->rows, 5);
-    EXPECT_EQ(cover.onCaller.load(), 1);
-    EXPECT_EQ(cover.elsewhere.load(), 0);
-    EXPECT_TRUE(cover.ExactlyOnce(0, 0, 9, 4));
-}
-
-TEST(KernelBandJob, KernelHeightZeroCountsAsOne) {
-    CKernelBandJob job(4);
-    SIZE size = Size(4, 3);
-    job.SetArea(&size, nullptr);
-    EXPECT_EQ(job.GetThreadLimit(), 3);
-}
-
-// ---------------------------------------------------------------------- tiles
-
+// 30 x 30 tiles on 100 x 100: 5 columns from -26 (an odd count, centred), so
+// tiles start at 0, 4, 34, 64, 94 and are 4, 30, 30, 30, 6 wide.
 TEST(TileJob, GridOfThirtyOnHundredWithFourSlots) {
     CTileJob job(4);
-    job.tileWidth = 30;
-    job.tileHeight = 30;
-    SIZE size = Size(100, 100);
-    job.SetArea(&size, nullptr);
     Coverage cover(100, 100);
-    job.SetProcedure(MarkTiles, &cover);
-    ASSERT_EQ(job.Run(1), 1);
-    EXPECT_EQ(job.tileColumns, 5);
-    EXPECT_EQ(job.tileRows, 5);
-    EXPECT_EQ(job.tileCount, 25);
-    EXPECT_EQ(job.groupMode, 0u);
+    ASSERT_EQ(RunTiles(job, 30, cover), 1);
+    EXPECT_EQ(L(job.tileColumns, job.tileRows, job.tileCount, job.groupMode), L(5, 5, 25, 0));
     ASSERT_EQ(job.sliceCount, 25);
-    const int32_t xs[5] = {0, 4, 34, 64, 94};
-    const int32_t ws[5] = {4, 30, 30, 30, 6};
+    const int32_t xs[5] = {0, 4, 34, 64, 94}, ws[5] = {4, 30, 30, 30, 6};
     for (int i = 0; i < 25; ++i) {
-        const CJobSlice* slice = job.slices[i];
-        SCOPED_TRACE(i);
-        EXPECT_EQ(slice->x, xs[i % 5]);
-        EXPECT_EQ(slice->y, xs[i / 5]);
-        EXPECT_EQ(slice->width, ws[i % 5]);
-        EXPECT_EQ(slice->rows, ws[i / 5]);
-        EXPECT_EQ(slice->firstTileWidth, ws[i % 5]);
-        EXPECT_EQ(slice->firstTileHeight, ws[i / 5]);
-        EXPECT_EQ(slice->tilesX, 1);
-        EXPECT_EQ(slice->tilesY, 1);
+        const CJobSlice* s = job.slices[i];
+        EXPECT_EQ(L(s->x, s->y, s->width, s->rows, s->firstTileWidth, s->firstTileHeight, s->tilesX,
+                    s->tilesY),
+                  L(xs[i % 5], xs[i / 5], ws[i % 5], ws[i / 5], ws[i % 5], ws[i / 5], 1, 1))
+            << "slice " << i;
     }
     EXPECT_EQ(cover.elsewhere.load(), 25);
     EXPECT_TRUE(cover.ExactlyOnce(0, 0, 99, 99));
+    EXPECT_TRUE(AllSlotsFree(job));
+
+    // Again with 50 x 50 tiles: 100 / 50 = 2, made odd: 3 tiles from -26.
+    Coverage again(100, 100);
+    RECT rect{0, 0, 99, 99};
+    ASSERT_EQ(RunTiles(job, 50, again, &rect), 1);
+    EXPECT_EQ(L(job.tileColumns, job.tileRows, job.sliceCount), L(3, 3, 9));
+    const int32_t xs3[3] = {0, 24, 74}, ws3[3] = {24, 50, 26};
+    for (int i = 0; i < job.sliceCount; ++i)
+        EXPECT_EQ(L(job.slices[i]->x, job.slices[i]->width, job.slices[i]->rows),
+                  L(xs3[i % 3], ws3[i % 3], ws3[i / 3]))
+            << "slice " << i;
+    EXPECT_TRUE(again.ExactlyOnce(0, 0, 99, 99));
     EXPECT_TRUE(AllSlotsFree(job));
 }
 
 TEST(TileJob, GridOfThirtyOnHundredWithTwoSlotsGroupsTileRows) {
     CTileJob job(2);
-    job.tileWidth = 30;
-    job.tileHeight = 30;
-    SIZE size = Size(100, 100);
-    job.SetArea(&size, nullptr);
     Coverage cover(100, 100);
-    job.SetProcedure(MarkTiles, &cover);
-    ASSERT_EQ(job.Run(1), 1);
-    EXPECT_EQ(job.groupMode, 1u);
-    EXPECT_EQ(job.groupColumns, 5);
-    EXPECT_EQ(job.groupRows, 2);
-    EXPECT_EQ(job.groupRemainder, 1);
+    ASSERT_EQ(RunTiles(job, 30, cover), 1);
+    EXPECT_EQ(L(job.groupMode, job.groupColumns, job.groupRows, job.groupRemainder), L(1, 5, 2, 1));
     ASSERT_EQ(job.sliceCount, 2);
-    const CJobSlice* first = job.slices[0];
-    const CJobSlice* second = job.slices[1];
-    EXPECT_EQ(first->x, 0);
-    EXPECT_EQ(first->y, 0);
-    EXPECT_EQ(first->tilesX, 5);
-    EXPECT_EQ(first->tilesY, 3);
-    EXPECT_EQ(first->width, 30);
-    EXPECT_EQ(first->rows, 30);
-    EXPECT_EQ(first->firstTileWidth, 4);
-    EXPECT_EQ(first->lastTileWidth, 6);
-    EXPECT_EQ(first->firstTileHeight, 4);
-    EXPECT_EQ(first->lastTileHeight, 30);
-    EXPECT_EQ(second->x, 0);
-    EXPECT_EQ(second->y, 64);
-    EXPECT_EQ(second->tilesY, 2);
-    EXPECT_EQ(second->firstTileHeight, 30);
-    EXPECT_EQ(second->lastTileHeight, 6);
-    EXPECT_EQ(second->lastTileWidth, 6);
+    const CJobSlice* a = job.slices[0];
+    const CJobSlice* b = job.slices[1];
+    EXPECT_EQ(L(a->x, a->y, a->tilesX, a->tilesY, a->width, a->rows, a->firstTileWidth,
+                a->lastTileWidth, a->firstTileHeight, a->lastTileHeight),
+              L(0, 0, 5, 3, 30, 30, 4, 6, 4, 30));
+    EXPECT_EQ(L(b->x, b->y, b->tilesY, b->firstTileHeight, b->lastTileHeight, b->lastTileWidth),
+              L(0, 64, 2, 30, 6, 6));
     EXPECT_TRUE(cover.ExactlyOnce(0, 0, 99, 99));
 }
 
-TEST(TileJob, SecondRunWithOtherTileSizeRecomputesTheGrid) {
-    CTileJob job(4);
-    job.tileWidth = 30;
-    job.tileHeight = 30;
-    SIZE size = Size(100, 100);
-    RECT rect = Rect(0, 0, 99, 99);
-    job.SetArea(&size, &rect);
-    Coverage firstCover(100, 100);
-    job.SetProcedure(MarkTiles, &firstCover);
-    ASSERT_EQ(job.Run(1), 1);
-    ASSERT_EQ(job.sliceCount, 25);
-    EXPECT_TRUE(AllSlotsFree(job));
+TEST(TileJob, OneSlotSmallAreasAndTileLimits) {
+    CTileJob one(1); // one tile row: one slice per tile, in turn on the caller
+    Coverage row(100, 20);
+    ASSERT_EQ(RunTiles(one, 30, row), 1);
+    EXPECT_EQ(L(one.groupMode, one.sliceCount, row.onCaller.load(), row.elsewhere.load()),
+              L(0, 5, 5, 0));
+    EXPECT_EQ(row.callerOrder, (std::vector<int32_t>{0, 4, 34, 64, 94}));
+    EXPECT_TRUE(row.ExactlyOnce(0, 0, 99, 19));
 
-    job.tileWidth = 50;
-    job.tileHeight = 50;
-    Coverage cover(100, 100);
-    job.SetProcedure(MarkTiles, &cover);
-    ASSERT_EQ(job.Run(1), 1);
-    // 100 / 50 = 2, made odd: 3 tiles from 49 - 50 - 25 = -26.
-    EXPECT_EQ(job.tileColumns, 3);
-    EXPECT_EQ(job.tileRows, 3);
-    ASSERT_EQ(job.sliceCount, 9);
-    const int32_t xs[3] = {0, 24, 74};
-    const int32_t ws[3] = {24, 50, 26};
-    for (int i = 0; i < 9; ++i) {
-        EXPECT_EQ(job.slices[i]->x, xs[i % 3]);
-        EXPECT_EQ(job.slices[i]->width, ws[i % 3]);
-        EXPECT_EQ(job.slices[i]->rows, ws[i / 3]);
-    }
-    EXPECT_TRUE(cover.ExactlyOnce(0, 0, 99, 99));
-    EXPECT_TRUE(AllSlotsFree(job));
+    CTileJob big(2); // a tile larger than the area: one tile at the area corner
+    Coverage corner(100, 100);
+    RECT rect{10, 20, 40, 50};
+    ASSERT_EQ(RunTiles(big, 64, corner, &rect), 1);
+    EXPECT_EQ(L(big.tileCount, big.sliceCount, big.slices[0]->x, big.slices[0]->width),
+              L(1, 1, 10, 31));
+    EXPECT_TRUE(corner.ExactlyOnce(10, 20, 40, 50));
+
+    CTileJob limit(8);
+    SIZE size{100, 100};
+    limit.SetArea(&size, nullptr);
+    limit.tileWidth = limit.tileHeight = 30;
+    EXPECT_EQ(limit.GetThreadLimit(), 25); // (100/30 + 2) squared
+    Coverage nothing(100, 100);
+    limit.tileWidth = 0;
+    limit.SetProcedure(MarkTiles, &nothing);
+    EXPECT_EQ(limit.Run(1), 0);
+    EXPECT_TRUE(nothing.ExactlyOnce(1, 1, 0, 0));
 }
 
-TEST(TileJob, OneSlotRunsEverySliceInTurnOnTheCaller) {
-    CTileJob job(1);
-    job.tileWidth = 30;
-    job.tileHeight = 30;
-    SIZE size = Size(100, 20); // one tile row: one slice per tile
-    job.SetArea(&size, nullptr);
-    Coverage cover(100, 20);
-    job.SetProcedure(MarkTiles, &cover);
-    ASSERT_EQ(job.Run(1), 1);
-    EXPECT_EQ(job.groupMode, 0u);
-    EXPECT_EQ(job.sliceCount, 5);
-    EXPECT_EQ(cover.onCaller.load(), 5);
-    EXPECT_EQ(cover.elsewhere.load(), 0);
-    EXPECT_EQ(cover.callerOrder, (std::vector<int32_t>{0, 4, 34, 64, 94}));
-    EXPECT_TRUE(cover.ExactlyOnce(0, 0, 99, 19));
-}
-
-TEST(TileJob, TileLargerThanTheAreaIsOneTileAtTheAreaCorner) {
-    CTileJob job(2);
-    job.tileWidth = 64;
-    job.tileHeight = 64;
-    SIZE size = Size(100, 100);
-    RECT rect = Rect(10, 20, 40, 50);
-    job.SetArea(&size, &rect);
-    Coverage cover(100, 100);
-    job.SetProcedure(MarkTiles, &cover);
-    ASSERT_EQ(job.Run(1), 1);
-    EXPECT_EQ(job.tileCount, 1);
-    ASSERT_EQ(job.sliceCount, 1);
-    EXPECT_EQ(job.slices[0]->x, 10);
-    EXPECT_EQ(job.slices[0]->width, 31);
-    EXPECT_TRUE(cover.ExactlyOnce(10, 20, 40, 50));
-}
-
-TEST(TileJob, TileLimitAndMissingTileSize) {
-    CTileJob job(8);
-    SIZE size = Size(100, 100);
-    job.SetArea(&size, nullptr);
-    job.tileWidth = 30;
-    job.tileHeight = 30;
-    EXPECT_EQ(job.GetThreadLimit(), 25); // (100/30 + 2) squared
-    job.tileWidth = 0;
-    Coverage cover(100, 100);
-    job.SetProcedure(MarkTiles, &cover);
-    EXPECT_EQ(job.Run(1), 0);
-    EXPECT_TRUE(cover.ExactlyOnce(1, 1, 0, 0));
-}
-
-// ------------------------------------------------------------- slots and runs
-
-TEST(BandJob, SlotCountDefaultsAndBounds) {
-    CBandJob fixed(3);
-    EXPECT_EQ(fixed.threadSlots, 3);
-    EXPECT_EQ(fixed.startingSlice.load(), 1);
+TEST(BandJob, SlotsSlicesAndRunsWithoutWorker) {
+    CBandJob fixed(3), many(200), perProcessor(0);
+    EXPECT_EQ(L(fixed.threadSlots, fixed.startingSlice.load()), L(3, 1));
     EXPECT_NE(fixed.mutex, nullptr);
-    CBandJob many(200); // one wait covers at most 64 threads
-    EXPECT_EQ(many.threadSlots, 64);
-    CBandJob perProcessor(0);
+    EXPECT_EQ(many.threadSlots, 64); // one wait covers at most 64 threads
     EXPECT_GE(perProcessor.threadSlots, 1);
-}
 
-TEST(BandJob, RunWithoutWorkerFails) {
+    CJobSlice* slice = fixed.CreateSlice();
+    EXPECT_EQ(slice->context, nullptr);
+    EXPECT_EQ(L(slice->width, slice->rows, slice->tilesX, slice->tilesY, slice->ready),
+              L(0, 0, 1, 1, 0));
+    EXPECT_EQ(slice->mutexRef, &fixed.mutex);
+    delete slice;
+
+    Coverage cover(1, 1); // base slices are never ready
+    fixed.SetProcedure(MarkBand, &cover);
+    ASSERT_EQ(fixed.Run(1), 1);
+    EXPECT_EQ(cover.notReady.load(), 3);
+
     CRowBandJob job(2);
-    SIZE size = Size(4, 4);
+    SIZE size{4, 4};
     job.SetArea(&size, nullptr);
     EXPECT_EQ(job.Run(1), 0);
 }
 
-TEST(BandJob, NewSliceDefaults) {
-    CBandJob job(1);
-    CJobSlice* slice = job.CreateSlice();
-    EXPECT_EQ(slice->context, nullptr);
-    EXPECT_EQ(slice->width, 0);
-    EXPECT_EQ(slice->rows, 0);
-    EXPECT_EQ(slice->tilesX, 1);
-    EXPECT_EQ(slice->tilesY, 1);
-    EXPECT_EQ(slice->ready, 0u);
-    EXPECT_EQ(slice->mutexRef, &job.mutex);
-    delete slice;
-}
+namespace {
 
 struct Totals {
     const uint32_t* values;
@@ -498,6 +325,8 @@ int SumBand(CJobSlice* slice) {
     return slice->Unlock() ? 1 : 0;
 }
 
+} // namespace
+
 TEST(BandJob, TotalsMergedUnderTheLockAreExact) {
     const int32_t w = 67, h = 53;
     std::vector<uint32_t> values((size_t)(w * h));
@@ -512,39 +341,34 @@ TEST(BandJob, TotalsMergedUnderTheLockAreExact) {
             expected += values[(size_t)(y * w + x)];
     for (uint16_t slots = 1; slots <= 8; ++slots) {
         CRowBandJob job(slots);
-        SIZE size = Size(w, h);
-        RECT rect = Rect(3, 4, 60, 50);
+        SIZE size{w, h};
+        RECT rect{3, 4, 60, 50};
         job.SetArea(&size, &rect);
         for (int run = 0; run < 12; ++run) {
-            Totals totals;
-            totals.values = values.data();
-            totals.stride = w;
+            Totals totals{values.data(), w};
             job.SetProcedure(SumBand, &totals);
             ASSERT_EQ(job.Run(1), 1);
-            EXPECT_EQ(totals.sum, expected) << slots << " slots, run " << run;
-            EXPECT_EQ(totals.merges, slots);
+            EXPECT_EQ(L(totals.sum, totals.merges), L(expected, slots))
+                << slots << " slots, run " << run;
             EXPECT_TRUE(AllSlotsFree(job));
         }
     }
 }
 
-struct Abandon {
-    std::atomic<int> first{0};
-};
-
+namespace {
 int LockAndLeave(CJobSlice* slice) {
-    Abandon* state = static_cast<Abandon*>(slice->context);
-    if (state->first.fetch_add(1) == 0) return slice->Lock(); // never unlocked
-    return 1;
+    auto* first = static_cast<std::atomic<int>*>(slice->context);
+    return first->fetch_add(1) == 0 ? slice->Lock() : 1; // the first never unlocks
 }
+
+} // namespace
 
 TEST(BandJob, LockReportsAndReleasesAnAbandonedMutex) {
     CBandJob job(2);
-    Abandon state;
-    job.SetProcedure(LockAndLeave, &state);
+    std::atomic<int> first{0};
+    job.SetProcedure(LockAndLeave, &first);
     ASSERT_EQ(job.Run(1), 1);
-    ASSERT_EQ(job.sliceCount, 2);
-    EXPECT_EQ(state.first.load(), 2);
+    ASSERT_EQ(L(job.sliceCount, first.load()), L(2, 2));
     // The thread ended holding the mutex: the next Lock gets it abandoned,
     // gives it back and fails; after that it is acquired normally.
     EXPECT_EQ(job.slices[0]->Lock(), 0);
@@ -553,29 +377,18 @@ TEST(BandJob, LockReportsAndReleasesAnAbandonedMutex) {
     EXPECT_EQ(job.slices[0]->Unlock(), 0); // not held any more
 }
 
-TEST(BandJob, BaseSlicesAreNeverReady) {
-    CBandJob job(3);
-    Coverage cover(1, 1);
-    job.SetProcedure(MarkBand, &cover);
-    ASSERT_EQ(job.Run(1), 1);
-    EXPECT_EQ(cover.notReady.load(), 3);
-}
-
 TEST(BandJob, RunWithoutWaitingEndsItsThreadsBeforeTheNextRun) {
     Coverage cover(40, 40);
     {
         CRowBandJob job(4);
-        SIZE size = Size(40, 40);
-        RECT top = Rect(0, 0, 39, 19);
+        SIZE size{40, 40};
+        RECT top{0, 0, 39, 19}, bottom{0, 20, 39, 39};
         job.SetArea(&size, &top);
         job.SetProcedure(MarkBand, &cover);
         ASSERT_EQ(job.Run(0), 1);
-        RECT bottom = Rect(0, 20, 39, 39);
         job.SetArea(&size, &bottom);
         ASSERT_EQ(job.Run(0), 1); // replaces the slices the first run used
     }                             // the destructor waits for the second run's threads
     EXPECT_TRUE(cover.ExactlyOnce(0, 0, 39, 39));
     EXPECT_EQ(cover.elsewhere.load(), 8);
 }
-
-} // namespace

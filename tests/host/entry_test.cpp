@@ -22,12 +22,9 @@ class Entry : public ::testing::Test {
 TEST_F(Entry, AboutText) {
     std::string text;
     EXPECT_EQ(host.About(&text), 0);
-    const std::string head = "Orvo for AE, v1.0\r"
-                             "\nChromakey with shadows, color corrections\n"
-                             "and natural color spill replacements.\n\n";
-    ASSERT_GT(text.size(), head.size());
-    EXPECT_EQ(text.substr(0, head.size()), head);
-    EXPECT_EQ(text, head + "Apply to the foreground layer and choose the background layer.");
+    EXPECT_EQ(text, "Orvo for AE, v1.0\r\nChromakey with shadows, color corrections\n"
+                    "and natural color spill replacements.\n\n"
+                    "Apply to the foreground layer and choose the background layer.");
     EXPECT_TRUE(host.Problems().empty());
 }
 
@@ -38,13 +35,20 @@ TEST_F(Entry, GlobalSetupDeclaresFlagsAndVersion) {
     EXPECT_EQ(kEffectVersion, (1u << 19) | (3u << 9)); // version 1, release stage
 }
 
-TEST_F(Entry, SequenceSetupCreatesAClearedSixteenByteRecord) {
+TEST_F(Entry, SequenceSetupCreatesAClearedSixteenByteRecordAndSetdownDisposesIt) {
+    EXPECT_EQ(host.SequenceSetdown(), 0); // a null handle: nothing to do
+    EXPECT_EQ(host.OutData().sequence_data, nullptr);
     EXPECT_EQ(host.SequenceSetup(), 0);
-    ASSERT_NE(host.SequenceHandle(), nullptr);
-    EXPECT_EQ(host.OutData().sequence_data, host.SequenceHandle());
+    PF_Handle handle = host.SequenceHandle();
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(host.OutData().sequence_data, handle);
     EXPECT_EQ(host.OutData().flat_sdata_size, 16);
-    EXPECT_EQ(host.HandleBytes(host.SequenceHandle()), std::vector<uint8_t>(16, 0));
+    EXPECT_EQ(host.HandleBytes(handle), std::vector<uint8_t>(16, 0));
     EXPECT_EQ(host.LiveHandles(), 1u);
+    EXPECT_EQ(host.SequenceSetdown(), 0);
+    EXPECT_EQ(host.OutData().sequence_data, nullptr);
+    EXPECT_EQ(host.LiveHandles(), 0u);
+    EXPECT_TRUE(host.HandleBytes(handle).empty());
     EXPECT_TRUE(host.Problems().empty());
 }
 
@@ -57,40 +61,18 @@ TEST_F(Entry, SequenceSetupWithoutAHandleFails) {
 }
 
 TEST_F(Entry, ResetupClearsBytesZeroToTen) {
+    EXPECT_EQ(host.SequenceResetup(), 0); // without a record: nothing to do
+    EXPECT_EQ(host.LiveHandles(), 0u);
     ASSERT_EQ(host.SequenceSetup(), 0);
     for (int i = 0; i < 16; ++i)
         Record()[i] = uint8_t(0xA0 + i);
     EXPECT_EQ(host.SequenceResetup(), 0);
-    std::vector<uint8_t> bytes = host.HandleBytes(host.SequenceHandle());
-    ASSERT_EQ(bytes.size(), 16u);
-    for (int i = 0; i <= 10; ++i)
-        EXPECT_EQ(bytes[i], 0) << "byte " << i;
+    std::vector<uint8_t> expected(16, 0);
     for (int i = 11; i < 16; ++i)
-        EXPECT_EQ(bytes[i], 0xA0 + i) << "byte " << i;
+        expected[i] = uint8_t(0xA0 + i);
+    EXPECT_EQ(host.HandleBytes(host.SequenceHandle()), expected);
     EXPECT_EQ(host.LiveHandles(), 1u);
     EXPECT_TRUE(host.Problems().empty()); // locked and unlocked in balance
-}
-
-TEST_F(Entry, ResetupWithoutARecordDoesNothing) {
-    EXPECT_EQ(host.SequenceResetup(), 0);
-    EXPECT_EQ(host.LiveHandles(), 0u);
-    EXPECT_TRUE(host.Problems().empty());
-}
-
-TEST_F(Entry, SetdownDisposesTheRecord) {
-    ASSERT_EQ(host.SequenceSetup(), 0);
-    PF_Handle handle = host.SequenceHandle();
-    EXPECT_EQ(host.SequenceSetdown(), 0);
-    EXPECT_EQ(host.OutData().sequence_data, nullptr);
-    EXPECT_EQ(host.LiveHandles(), 0u);
-    EXPECT_TRUE(host.HandleBytes(handle).empty());
-    EXPECT_TRUE(host.Problems().empty());
-}
-
-TEST_F(Entry, SetdownWithANullHandleDoesNothing) {
-    EXPECT_EQ(host.SequenceSetdown(), 0);
-    EXPECT_EQ(host.OutData().sequence_data, nullptr);
-    EXPECT_TRUE(host.Problems().empty());
 }
 
 TEST_F(Entry, FullCommandSequenceLeavesNothingBehind) {
@@ -108,11 +90,11 @@ TEST_F(Entry, IgnoredAndUnknownCommandsReturnZeroAndTouchNothing) {
     for (PF_Cmd cmd : {2, 3, 7, 9, 10, 12, 13, 24, 1000, 0x7FFFFFFF, -1, -108}) {
         SCOPED_TRACE("command " + std::to_string(cmd));
         EXPECT_EQ(host.Command(cmd), 0);
-        EXPECT_EQ(host.OutData().out_flags, 0);
-        EXPECT_EQ(host.OutData().num_params, 0);
-        EXPECT_EQ(host.OutData().my_version, 0u);
-        EXPECT_EQ(host.OutData().return_msg[0], 0);
-        EXPECT_EQ(host.OutData().sequence_data, host.SequenceHandle());
+        const PF_OutData& out = host.OutData();
+        EXPECT_EQ((std::vector<long long>{out.out_flags, out.num_params, out.my_version,
+                                          out.return_msg[0]}),
+                  (std::vector<long long>{0, 0, 0, 0}));
+        EXPECT_EQ(out.sequence_data, host.SequenceHandle());
     }
     EXPECT_EQ(host.HandleBytes(host.SequenceHandle()), before);
     EXPECT_EQ(host.LiveHandles(), 1u);
@@ -120,9 +102,9 @@ TEST_F(Entry, IgnoredAndUnknownCommandsReturnZeroAndTouchNothing) {
 }
 
 TEST(SequenceRecordLayout, BytesOfTheRecord) {
-    EXPECT_EQ(offsetof(SequenceRecord, keyBlue), 8u);
-    EXPECT_EQ(offsetof(SequenceRecord, keyRed), 10u);
-    EXPECT_EQ(offsetof(SequenceRecord, backingBlue), 11u);
-    EXPECT_EQ(offsetof(SequenceRecord, backingRed), 13u);
-    EXPECT_EQ(sizeof(SequenceRecord), 16u);
+    EXPECT_EQ(
+        (std::vector<size_t>{offsetof(SequenceRecord, keyBlue), offsetof(SequenceRecord, keyRed),
+                             offsetof(SequenceRecord, backingBlue),
+                             offsetof(SequenceRecord, backingRed), sizeof(SequenceRecord)}),
+        (std::vector<size_t>{8, 10, 11, 13, 16}));
 }

@@ -45,6 +45,15 @@ bool Contains(const std::vector<std::string>& list, const std::string& part) {
     return false;
 }
 
+PF_Err Checkout(PF_InData* in, PF_ParamIndex index, PF_ParamDef* def) {
+    return in->inter.checkout_param(in->effect_ref, index, in->current_time, in->time_step,
+                                    in->time_scale, def);
+}
+
+template <class... T> std::vector<long long> L(T... values) {
+    return {(long long)values...};
+}
+
 } // namespace
 
 TEST_F(StandIn, LayersAreDeliveredWithTheirRowBytes) {
@@ -55,22 +64,15 @@ TEST_F(StandIn, LayersAreDeliveredWithTheirRowBytes) {
     g_render = [&](PF_InData* in, PF_OutData*, PF_ParamDef** params, PF_LayerDef* output) {
         ran = true;
         EXPECT_EQ(params[0]->u.ld.data, reinterpret_cast<PF_Pixel*>(fg.pixels.data()));
-        EXPECT_EQ(params[0]->u.ld.rowbytes, 32);
-        EXPECT_EQ(params[0]->u.ld.width, 5);
-        EXPECT_EQ(params[0]->u.ld.height, 3);
-        EXPECT_EQ(in->num_params, 41);
+        EXPECT_EQ(L(params[0]->u.ld.rowbytes, params[0]->u.ld.width, params[0]->u.ld.height,
+                    in->num_params, output->width, output->rowbytes),
+                  L(32, 5, 3, 41, 4, 24));
         PF_ParamDef layer, keyIn;
-        EXPECT_EQ(in->inter.checkout_param(in->effect_ref, ParamBackground, in->current_time,
-                                           in->time_step, in->time_scale, &layer),
-                  0);
+        EXPECT_EQ(Checkout(in, ParamBackground, &layer), 0);
         EXPECT_EQ(layer.u.ld.data, reinterpret_cast<PF_Pixel*>(bg.pixels.data()));
         EXPECT_EQ(layer.u.ld.rowbytes, 20);
-        EXPECT_EQ(in->inter.checkout_param(in->effect_ref, ParamKeyIn, in->current_time,
-                                           in->time_step, in->time_scale, &keyIn),
-                  0);
+        EXPECT_EQ(Checkout(in, ParamKeyIn, &keyIn), 0);
         EXPECT_EQ(keyIn.u.ld.data, nullptr); // no layer chosen
-        EXPECT_EQ(output->width, 4);
-        EXPECT_EQ(output->rowbytes, 24);
         in->inter.checkin_param(in->effect_ref, &keyIn);
         in->inter.checkin_param(in->effect_ref, &layer);
         return 0;
@@ -84,8 +86,7 @@ TEST_F(StandIn, LayersAreDeliveredWithTheirRowBytes) {
 TEST_F(StandIn, UnbalancedCheckoutsAreReported) {
     g_render = [](PF_InData* in, PF_OutData*, PF_ParamDef**, PF_LayerDef*) {
         PF_ParamDef layer;
-        in->inter.checkout_param(in->effect_ref, ParamBackground, in->current_time, in->time_step,
-                                 in->time_scale, &layer);
+        Checkout(in, ParamBackground, &layer);
         return 0;
     };
     harness::Frame out(2, 2);
@@ -108,20 +109,15 @@ TEST_F(StandIn, CheckoutFailuresAndBadIndicesReturnCodes) {
     PF_Err first = -1, second = -1, bad = -1;
     g_render = [&](PF_InData* in, PF_OutData*, PF_ParamDef**, PF_LayerDef*) {
         PF_ParamDef def;
-        first = in->inter.checkout_param(in->effect_ref, ParamBackground, in->current_time,
-                                         in->time_step, in->time_scale, &def);
-        second = in->inter.checkout_param(in->effect_ref, ParamKeyIn, in->current_time,
-                                          in->time_step, in->time_scale, &def);
-        bad = in->inter.checkout_param(in->effect_ref, 41, in->current_time, in->time_step,
-                                       in->time_scale, &def);
+        first = Checkout(in, ParamBackground, &def);
+        second = Checkout(in, ParamKeyIn, &def);
+        bad = Checkout(in, 41, &def);
         in->inter.checkin_param(in->effect_ref, &def);
         return 0;
     };
     harness::Frame out(2, 2);
     host.Render(out);
-    EXPECT_EQ(first, 0);
-    EXPECT_EQ(second, 517);
-    EXPECT_EQ(bad, PF_Err_INVALID_INDEX);
+    EXPECT_EQ(L(first, second, bad), L(0, 517, PF_Err_INVALID_INDEX));
     EXPECT_TRUE(host.Problems().empty());
 }
 
@@ -227,9 +223,7 @@ TEST_F(StandIn, PointDefaultIsAShareOfTheInputLayer) {
     PF_Fixed x = 0, y = 0;
     g_render = [&](PF_InData* in, PF_OutData*, PF_ParamDef** params, PF_LayerDef*) {
         PF_ParamDef def;
-        EXPECT_EQ(in->inter.checkout_param(in->effect_ref, ParamCropPosition, in->current_time,
-                                           in->time_step, in->time_scale, &def),
-                  0);
+        EXPECT_EQ(Checkout(in, ParamCropPosition, &def), 0);
         in->inter.checkin_param(in->effect_ref, &def);
         EXPECT_EQ(params[ParamCropPosition]->u.td.x_value, def.u.td.x_value);
         x = def.u.td.x_value;
@@ -238,18 +232,15 @@ TEST_F(StandIn, PointDefaultIsAShareOfTheInputLayer) {
     };
     harness::Frame out(8, 8);
     host.Render(out);
-    EXPECT_EQ(x, 512 << 16); // 40 % of 1280
-    EXPECT_EQ(y, 288 << 16); // 40 % of 720
+    EXPECT_EQ(L(x, y), L(512 << 16, 288 << 16)); // 40 % of 1280 x 720
     host.SetPoint(ParamCropPosition, 10.5, 20.25);
     host.Render(out);
-    EXPECT_EQ(x, 0x000A8000);
-    EXPECT_EQ(y, 0x00144000);
+    EXPECT_EQ(L(x, y), L(0x000A8000, 0x00144000));
     host.ResetPoint(ParamCropPosition);
     harness::Frame half(640, 360);
     host.SetLayer(0, &half);
     host.Render(out);
-    EXPECT_EQ(x, 256 << 16);
-    EXPECT_EQ(y, 144 << 16);
+    EXPECT_EQ(L(x, y), L(256 << 16, 144 << 16));
 }
 
 TEST_F(StandIn, ValuesAndRenderSettingsAreDelivered) {
@@ -262,22 +253,14 @@ TEST_F(StandIn, ValuesAndRenderSettingsAreDelivered) {
     host.SetDownsample(1, 2, 1, 4);
     host.SetTime(50, 2, 30);
     g_render = [](PF_InData* in, PF_OutData*, PF_ParamDef** params, PF_LayerDef*) {
-        EXPECT_EQ(params[ParamCropSize]->u.sd.value, 123);
-        EXPECT_EQ(params[ParamTransparencyThreshold]->u.fd.value, 0x004B8000);
-        EXPECT_EQ(params[ParamCrop]->u.bd.value, 0);
         const PF_Pixel& c = params[ParamChromaColor]->u.cd.value;
-        EXPECT_EQ(c.alpha, 255);
-        EXPECT_EQ(c.red, 1);
-        EXPECT_EQ(c.green, 2);
-        EXPECT_EQ(c.blue, 3);
-        EXPECT_EQ(params[ParamShow]->u.pd.value, ShowShadows);
-        EXPECT_EQ(in->quality, PF_Quality_LO);
-        EXPECT_EQ(in->downsample_x.num, 1);
-        EXPECT_EQ(in->downsample_x.den, 2u);
-        EXPECT_EQ(in->downsample_y.den, 4u);
-        EXPECT_EQ(in->current_time, 50);
-        EXPECT_EQ(in->time_step, 2);
-        EXPECT_EQ(in->time_scale, 30u);
+        EXPECT_EQ(L(params[ParamCropSize]->u.sd.value,
+                    params[ParamTransparencyThreshold]->u.fd.value, params[ParamCrop]->u.bd.value,
+                    c.alpha, c.red, c.green, c.blue, params[ParamShow]->u.pd.value, in->quality),
+                  L(123, 0x004B8000, 0, 255, 1, 2, 3, ShowShadows, PF_Quality_LO));
+        EXPECT_EQ(L(in->downsample_x.num, in->downsample_x.den, in->downsample_y.den,
+                    in->current_time, in->time_step, in->time_scale),
+                  L(1, 2, 4, 50, 2, 30));
         EXPECT_NE(in->sequence_data, nullptr);
         return 0;
     };
@@ -297,15 +280,11 @@ TEST_F(StandIn, SettersCheckIndexAndType) {
     EXPECT_NO_THROW(host.SetLayer(ParamKeyIn, nullptr));
 }
 
-TEST(StandInLoading, EntryMustBeBound) {
+TEST(StandInLoading, EntryMustBeBoundAndTestMadeHandlesAreTracked) {
     harness::Host host;
     EXPECT_FALSE(host.HasEntry());
     EXPECT_THROW(host.GlobalSetup(), harness::Error);
     EXPECT_THROW(host.BindEntry(nullptr), harness::Error);
-}
-
-TEST(StandInHandles, TestMadeHandlesAreTracked) {
-    harness::Host host;
     PF_Handle h = host.NewHandle(12);
     EXPECT_EQ(host.HandleBytes(h), std::vector<uint8_t>(12, 0));
     EXPECT_EQ(host.LiveHandles(), 1u);

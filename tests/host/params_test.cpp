@@ -2,6 +2,8 @@
 // byte with records built here from the published parameter table.
 #include <cstring>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -29,15 +31,13 @@ PF_ParamDef Layer(const char* name, PF_ParamFlags flags) {
 }
 PF_ParamDef Popup(const char* name, short count) {
     PF_ParamDef def = Blank(name, PF_Param_POPUP, 16);
-    def.u.pd.value = 1;
+    def.u.pd.value = def.u.pd.dephault = 1;
     def.u.pd.num_choices = count;
-    def.u.pd.dephault = 1;
     return def;
 }
 PF_ParamDef Colour(const char* name, PF_ParamFlags flags, uint8_t r, uint8_t g, uint8_t b) {
     PF_ParamDef def = Blank(name, PF_Param_COLOR, flags);
-    def.u.cd.value = PF_Pixel{255, r, g, b};
-    def.u.cd.dephault = PF_Pixel{255, r, g, b};
+    def.u.cd.value = def.u.cd.dephault = PF_Pixel{255, r, g, b};
     return def;
 }
 PF_ParamDef Check(const char* name, int on) {
@@ -49,25 +49,17 @@ PF_ParamDef Check(const char* name, int on) {
 PF_ParamDef Slider(const char* name, PF_ParamFlags flags, int32_t v, int32_t vmin, int32_t vmax,
                    int32_t smin, int32_t smax) {
     PF_ParamDef def = Blank(name, PF_Param_SLIDER, flags);
-    def.u.sd.value = v;
-    def.u.sd.dephault = v;
-    def.u.sd.valid_min = vmin;
-    def.u.sd.valid_max = vmax;
-    def.u.sd.slider_min = smin;
-    def.u.sd.slider_max = smax;
+    PF_SliderDef& sd = def.u.sd;
+    std::tie(sd.value, sd.dephault, sd.valid_min, sd.valid_max, sd.slider_min, sd.slider_max) =
+        std::make_tuple(v, v, vmin, vmax, smin, smax);
     return def;
 }
 PF_ParamDef Fixed(const char* name, PF_ParamFlags flags, int32_t v, int32_t vmax, int32_t smax,
                   short precision) {
     PF_ParamDef def = Blank(name, PF_Param_FIX_SLIDER, flags);
-    def.u.fd.value = F(v);
-    def.u.fd.dephault = F(v);
-    def.u.fd.valid_min = 0;
-    def.u.fd.valid_max = F(vmax);
-    def.u.fd.slider_min = 0;
-    def.u.fd.slider_max = F(smax);
-    def.u.fd.precision = precision;
-    def.u.fd.display_flags = 1;
+    PF_FixedSliderDef& fd = def.u.fd;
+    std::tie(fd.value, fd.dephault, fd.valid_max, fd.slider_max, fd.precision, fd.display_flags) =
+        std::make_tuple(F(v), F(v), F(vmax), F(smax), precision, 1);
     return def;
 }
 
@@ -159,44 +151,44 @@ TEST_F(ParamSetup, EveryRecordMatchesTheTableByteForByte) {
     }
 }
 
-TEST_F(ParamSetup, FixedPointAndPopupValuesAsTheHostReceivesThem) {
+// A few values spelled out as the host receives them, and the index
+// constants of the rest of the plug-in against the registered names.
+TEST_F(ParamSetup, FixedPointPopupValuesAndIndexConstants) {
     const PF_ParamDef& threshold = host.Param(14).def;
-    EXPECT_EQ(threshold.u.fd.value, 0x004B0000);
-    EXPECT_EQ(threshold.u.fd.dephault, 0x004B0000);
-    EXPECT_EQ(host.Param(15).def.u.fd.valid_max, 0x00960000); // 150
     const PF_ParamDef& crop = host.Param(ParamCropPosition).def;
-    EXPECT_EQ(crop.u.td.x_dephault, 0x00280000);
-    EXPECT_EQ(crop.u.td.y_dephault, 0x00280000);
-    EXPECT_EQ(crop.u.td.x_value, 0x00280000);
-    EXPECT_EQ(crop.u.td.y_value, 0x00280000);
-
-    EXPECT_EQ(host.Param(ParamKeyOut).def.u.pd.num_choices, 4);
-    EXPECT_EQ(host.Param(ParamShow).def.u.pd.num_choices, 11);
-    EXPECT_EQ(host.Param(ParamBgColorCorrection).def.u.pd.num_choices, 6);
-    EXPECT_EQ(host.Param(ParamFgColorCorrection).def.u.pd.num_choices, 6);
-    for (int index : {3, 5, 33, 37})
-        EXPECT_EQ(host.Param(index).choices.size(), size_t(host.Param(index).def.u.pd.num_choices));
-    EXPECT_EQ(host.Param(ParamShow).choices[ShowForeground - 1], "Foreground");
-    EXPECT_EQ(host.Param(ParamShow).choices[ShowSepBlackOnGray - 1], "Separ. Black on Gray");
-    EXPECT_EQ(host.Param(ParamShow).choices[ShowCorrectedBg - 1], "Color Corrected BG");
-    EXPECT_EQ(host.Param(ParamShow).choices[ShowComposite - 1], "Composite");
+    EXPECT_EQ((std::vector<PF_Fixed>{threshold.u.fd.value, threshold.u.fd.dephault,
+                                     host.Param(15).def.u.fd.valid_max, crop.u.td.x_dephault,
+                                     crop.u.td.y_dephault, crop.u.td.x_value, crop.u.td.y_value}),
+              (std::vector<PF_Fixed>{0x004B0000, 0x004B0000, 0x00960000, 0x00280000, 0x00280000,
+                                     0x00280000, 0x00280000}));
+    const int popups[4] = {ParamKeyOut, ParamShow, ParamBgColorCorrection, ParamFgColorCorrection};
+    const size_t counts[4] = {4, 11, 6, 6};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(host.Param(popups[i]).def.u.pd.num_choices, short(counts[i])) << popups[i];
+        EXPECT_EQ(host.Param(popups[i]).choices.size(), counts[i]) << popups[i];
+    }
+    const std::vector<std::string>& show = host.Param(ParamShow).choices;
+    EXPECT_EQ(show[ShowForeground - 1], "Foreground");
+    EXPECT_EQ(show[ShowSepBlackOnGray - 1], "Separ. Black on Gray");
+    EXPECT_EQ(show[ShowCorrectedBg - 1], "Color Corrected BG");
+    EXPECT_EQ(show[ShowComposite - 1], "Composite");
     EXPECT_EQ(host.Param(ParamKeyOut).choices[KeyOutFgMinusKeyIn - 1], "FG minus KeyIn");
     EXPECT_EQ(host.Param(ParamFgColorCorrection).choices[CorrectionBlend - 1], "Blend");
+
+    const std::pair<const char*, int> names[] = {{"Background", ParamBackground},
+                                                 {"Key In", ParamKeyIn},
+                                                 {"Chroma Color", ParamChromaColor},
+                                                 {"Crop Size (pixel)", ParamCropSize},
+                                                 {"Smooth BG Shadow", ParamSmoothBgShadow},
+                                                 {"FG Ligth Color", ParamFgLightColor},
+                                                 {"Refl.Suppress Blue", ParamReflSuppressBlue},
+                                                 {"FG CC Color", ParamFgCcColor},
+                                                 {"nothing", -1}};
+    for (const auto& name : names)
+        EXPECT_EQ(host.FindParam(name.first), name.second) << name.first;
 }
 
-TEST_F(ParamSetup, IndexConstantsNameTheRegisteredParameters) {
-    EXPECT_EQ(host.FindParam("Background"), ParamBackground);
-    EXPECT_EQ(host.FindParam("Key In"), ParamKeyIn);
-    EXPECT_EQ(host.FindParam("Chroma Color"), ParamChromaColor);
-    EXPECT_EQ(host.FindParam("Crop Size (pixel)"), ParamCropSize);
-    EXPECT_EQ(host.FindParam("Smooth BG Shadow"), ParamSmoothBgShadow);
-    EXPECT_EQ(host.FindParam("FG Ligth Color"), ParamFgLightColor);
-    EXPECT_EQ(host.FindParam("Refl.Suppress Blue"), ParamReflSuppressBlue);
-    EXPECT_EQ(host.FindParam("FG CC Color"), ParamFgCcColor);
-    EXPECT_EQ(host.FindParam("nothing"), -1);
-}
-
-TEST(ParamSetupCount, GrowsFromTheHostCount) {
+TEST(ParamSetupCount, GrowsFromTheHostCountAndStopsAtAFailure) {
     for (A_long start : {1, 3}) {
         harness::Host host;
         host.BindEntry(EffectMain);
@@ -205,10 +197,7 @@ TEST(ParamSetupCount, GrowsFromTheHostCount) {
         EXPECT_EQ(host.NumParams(), start + 40);
         EXPECT_EQ(host.AddParamCalls(), 40);
     }
-}
-
-TEST(ParamSetupCount, FailureOnTheThirdParameterIsReturnedAtOnce) {
-    harness::Host host;
+    harness::Host host; // a failure on the third parameter is returned at once
     host.BindEntry(EffectMain);
     host.SetHostParamCount(1);
     host.FailAddParamAt(3, PF_Err_INTERNAL_STRUCT_DAMAGED);

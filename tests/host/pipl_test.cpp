@@ -48,15 +48,13 @@ void CheckAex(const std::string& path, bool win64) {
     EXPECT_EQ(pipl.PascalString(FourCC("catg")), "Keying");
     EXPECT_EQ(pipl.CString(win64 ? FourCC("8664") : FourCC("wx86")), "main");
     EXPECT_EQ(pipl.Find(win64 ? FourCC("wx86") : FourCC("8664")), nullptr);
-    EXPECT_EQ(pipl.Word16(FourCC("ePVR"), 0), 2);
-    EXPECT_EQ(pipl.Word16(FourCC("ePVR"), 1), 0);
-    EXPECT_EQ(pipl.Word16(FourCC("eSVR"), 0), 11);
-    EXPECT_EQ(pipl.Word16(FourCC("eSVR"), 1), 0);
-    EXPECT_EQ(pipl.Word32(FourCC("eVER")), kEffectVersion);
-    EXPECT_EQ(pipl.Word16(FourCC("eINF"), 0), 0);
-    EXPECT_EQ(pipl.Word32(FourCC("eGLO")), uint32_t(PF_OutFlag_I_WRITE_INPUT_BUFFER));
+    EXPECT_EQ((std::vector<uint32_t>{pipl.Word16(FourCC("ePVR"), 0), pipl.Word16(FourCC("ePVR"), 1),
+                                     pipl.Word16(FourCC("eSVR"), 0), pipl.Word16(FourCC("eSVR"), 1),
+                                     pipl.Word32(FourCC("eVER")), pipl.Word16(FourCC("eINF"), 0),
+                                     pipl.Word32(FourCC("eGLO")), pipl.Word32(FourCC("aeFL"))}),
+              (std::vector<uint32_t>{2, 0, 11, 0, kEffectVersion, 0,
+                                     uint32_t(PF_OutFlag_I_WRITE_INPUT_BUFFER), 0}));
     EXPECT_EQ(pipl.PascalString(FourCC("eMNA")), "Orvo");
-    EXPECT_EQ(pipl.Word32(FourCC("aeFL")), 0u);
     EXPECT_EQ(harness::CheckEffectPipl(pipl, win64), "main");
     EXPECT_EQ(harness::ReadPeExports(path), std::vector<std::string>{"main"});
 }

@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -10,86 +11,54 @@
 
 namespace {
 
-RECT Rect(int l, int t, int r, int b) {
-    RECT rect;
-    SetRect(&rect, l, t, r, b);
-    return rect;
-}
-
-void ExpectRect(const RECT& rect, int l, int t, int r, int b) {
-    EXPECT_EQ(rect.left, l);
-    EXPECT_EQ(rect.top, t);
-    EXPECT_EQ(rect.right, r);
-    EXPECT_EQ(rect.bottom, b);
+std::vector<int> V(const RECT& r) {
+    return {r.left, r.top, r.right, r.bottom};
 }
 
 // ------------------------------------------------------------------ rectangles
 
-TEST(RectHelpers, SetAndEmpty) {
-    RECT rect = Rect(1, 2, 3, 4);
-    ExpectRect(rect, 1, 2, 3, 4);
+TEST(RectHelpers, SetEmptyIntersectOffsetEqualPoint) {
+    RECT rect, out;
+    EXPECT_TRUE(SetRect(&rect, 1, 2, 3, 4));
+    EXPECT_EQ(V(rect), (std::vector<int>{1, 2, 3, 4}));
     EXPECT_FALSE(IsRectEmpty(&rect));
     EXPECT_TRUE(SetRectEmpty(&rect));
-    ExpectRect(rect, 0, 0, 0, 0);
-    EXPECT_TRUE(IsRectEmpty(&rect));
+    EXPECT_EQ(V(rect), (std::vector<int>{0, 0, 0, 0}));
     EXPECT_FALSE(SetRect(nullptr, 0, 0, 1, 1));
-    EXPECT_TRUE(IsRectEmpty(nullptr));
-}
-
-TEST(RectHelpers, EmptyWhenRightOrBottomNotBeyond) {
-    RECT oneColumn = Rect(5, 0, 5, 10); // right == left
-    RECT flipped = Rect(5, 0, 4, 10);
-    RECT noRows = Rect(0, 7, 10, 7);
-    RECT single = Rect(5, 7, 6, 8); // one pixel: not empty
-    EXPECT_TRUE(IsRectEmpty(&oneColumn));
-    EXPECT_TRUE(IsRectEmpty(&flipped));
-    EXPECT_TRUE(IsRectEmpty(&noRows));
+    // Empty when right or bottom is not beyond left or top; one pixel is not.
+    for (RECT r : {RECT{0, 0, 0, 0}, RECT{5, 0, 5, 10}, RECT{5, 0, 4, 10}, RECT{0, 7, 10, 7}})
+        EXPECT_TRUE(IsRectEmpty(&r)) << r.left << "," << r.top << "," << r.right << "," << r.bottom;
+    RECT single{5, 7, 6, 8};
     EXPECT_FALSE(IsRectEmpty(&single));
-}
+    EXPECT_TRUE(IsRectEmpty(nullptr));
 
-TEST(RectHelpers, Intersect) {
-    RECT a = Rect(0, 0, 10, 10);
-    RECT b = Rect(5, -3, 20, 8);
-    RECT out;
+    RECT a{0, 0, 10, 10}, b{5, -3, 20, 8}, touching{10, 0, 20, 10}, empty{3, 3, 3, 6};
     EXPECT_TRUE(IntersectRect(&out, &a, &b));
-    ExpectRect(out, 5, 0, 10, 8);
-
-    // Touching edges do not overlap (right is exclusive).
-    RECT touching = Rect(10, 0, 20, 10);
-    out = Rect(1, 1, 2, 2);
+    EXPECT_EQ(V(out), (std::vector<int>{5, 0, 10, 8}));
+    out = {1, 1, 2, 2}; // touching edges do not overlap (right is exclusive)
     EXPECT_FALSE(IntersectRect(&out, &a, &touching));
-    ExpectRect(out, 0, 0, 0, 0);
-
-    // An empty source gives an empty result even inside the other.
-    RECT empty = Rect(3, 3, 3, 6);
-    out = Rect(1, 1, 2, 2);
+    EXPECT_EQ(V(out), (std::vector<int>{0, 0, 0, 0}));
+    out = {1, 1, 2, 2}; // an empty source gives an empty result even inside the other
     EXPECT_FALSE(IntersectRect(&out, &a, &empty));
-    ExpectRect(out, 0, 0, 0, 0);
-
-    // The destination may be a source.
-    EXPECT_TRUE(IntersectRect(&a, &a, &b));
-    ExpectRect(a, 5, 0, 10, 8);
+    EXPECT_EQ(V(out), (std::vector<int>{0, 0, 0, 0}));
     EXPECT_FALSE(IntersectRect(nullptr, &a, &b));
-}
+    EXPECT_TRUE(IntersectRect(&a, &a, &b)); // the destination may be a source
+    EXPECT_EQ(V(a), (std::vector<int>{5, 0, 10, 8}));
 
-TEST(RectHelpers, OffsetEqualPoint) {
-    RECT rect = Rect(1, 2, 3, 4);
+    rect = {1, 2, 3, 4};
     EXPECT_TRUE(OffsetRect(&rect, -1, 10));
-    ExpectRect(rect, 0, 12, 2, 14);
+    EXPECT_EQ(V(rect), (std::vector<int>{0, 12, 2, 14}));
     EXPECT_FALSE(OffsetRect(nullptr, 1, 1));
-
-    RECT same = Rect(0, 12, 2, 14);
-    RECT other = Rect(0, 12, 2, 15);
+    RECT same{0, 12, 2, 14}, other{0, 12, 2, 15};
     EXPECT_TRUE(EqualRect(&rect, &same));
     EXPECT_FALSE(EqualRect(&rect, &other));
     EXPECT_FALSE(EqualRect(&rect, nullptr));
 
-    RECT box = Rect(10, 20, 30, 40);
+    RECT box{10, 20, 30, 40};
     EXPECT_TRUE(PtInRect(&box, POINT{10, 20}));
     EXPECT_TRUE(PtInRect(&box, POINT{29, 39}));
-    EXPECT_FALSE(PtInRect(&box, POINT{30, 25}));
-    EXPECT_FALSE(PtInRect(&box, POINT{15, 40}));
-    EXPECT_FALSE(PtInRect(&box, POINT{9, 25}));
+    for (POINT p : {POINT{30, 25}, POINT{15, 40}, POINT{9, 25}})
+        EXPECT_FALSE(PtInRect(&box, p)) << p.x << "," << p.y;
     EXPECT_FALSE(PtInRect(nullptr, POINT{15, 25}));
 }
 
@@ -111,10 +80,8 @@ uint32_t WaitAtGate(void* argument) {
 TEST(Threads, WaitForAnyNamesTheThreadThatEnded) {
     Gate gates[3];
     ThreadHandle handles[3];
-    for (int i = 0; i < 3; ++i) {
-        handles[i] = StartThread(WaitAtGate, &gates[i]);
-        ASSERT_NE(handles[i], nullptr);
-    }
+    for (int i = 0; i < 3; ++i)
+        ASSERT_NE(handles[i] = StartThread(WaitAtGate, &gates[i]), nullptr);
     gates[2].open.store(1);
     EXPECT_EQ(WaitForAnyThread(handles, 3), 2);
     EXPECT_EQ(gates[2].done.load(), 1);
@@ -124,13 +91,12 @@ TEST(Threads, WaitForAnyNamesTheThreadThatEnded) {
     gates[1].open.store(1);
     EXPECT_EQ(WaitForAllThreads(handles, 3), kWaitDone);
     EXPECT_EQ(gates[0].done.load() + gates[1].done.load(), 2);
-    // A thread that has ended can be "terminated" everywhere.
-    EXPECT_EQ(TerminateThreadHandle(handles[0], 0), 1);
+    EXPECT_EQ(TerminateThreadHandle(handles[0], 0), 1); // ended: "terminated" everywhere
     for (ThreadHandle handle : handles)
         EXPECT_EQ(CloseThreadHandle(handle), 1);
 }
 
-TEST(Threads, BadSetsFail) {
+TEST(Threads, BadSetsFailAndHandlesCloseWhileRunning) {
     ThreadHandle none[1] = {nullptr};
     EXPECT_EQ(WaitForAnyThread(none, 1), -1);
     EXPECT_EQ(WaitForAnyThread(none, 0), -1);
@@ -138,45 +104,27 @@ TEST(Threads, BadSetsFail) {
     EXPECT_EQ(WaitForAllThreads(none, 0), kWaitDone);
     EXPECT_EQ(StartThread(nullptr, nullptr), nullptr);
     EXPECT_EQ(CloseThreadHandle(nullptr), 0);
-}
 
-#ifndef _WIN32
-TEST(Threads, RunningThreadCannotBeTerminatedHere) {
-    Gate gate;
+    Gate gate, closed;
     ThreadHandle handle = StartThread(WaitAtGate, &gate);
     ASSERT_NE(handle, nullptr);
-    EXPECT_EQ(TerminateThreadHandle(handle, 0), 0);
+#ifndef _WIN32
+    EXPECT_EQ(TerminateThreadHandle(handle, 0), 0); // a running thread cannot be stopped here
+#endif
     gate.open.store(1);
     EXPECT_EQ(WaitForAllThreads(&handle, 1), kWaitDone);
     EXPECT_EQ(gate.done.load(), 1);
     EXPECT_EQ(CloseThreadHandle(handle), 1);
-}
-#endif
 
-TEST(Threads, HandleClosedWhileThreadRuns) {
-    Gate gate;
-    ThreadHandle handle = StartThread(WaitAtGate, &gate);
+    handle = StartThread(WaitAtGate, &closed);
     ASSERT_NE(handle, nullptr);
-    EXPECT_EQ(CloseThreadHandle(handle), 1);
-    gate.open.store(1);
-    while (!gate.done.load())
+    EXPECT_EQ(CloseThreadHandle(handle), 1); // the thread runs on
+    closed.open.store(1);
+    while (!closed.done.load())
         SleepMilliseconds(1);
 }
 
 // ----------------------------------------------------------------------- mutex
-
-TEST(Mutex, OwnerMayAcquireAgainAndReleasesEachTime) {
-    MutexHandle mutex = CreateUnnamedMutex();
-    ASSERT_NE(mutex, nullptr);
-    EXPECT_EQ(WaitForMutex(mutex), kMutexAcquired);
-    EXPECT_EQ(WaitForMutex(mutex), kMutexAcquired);
-    EXPECT_EQ(ReleaseMutexHandle(mutex), 1);
-    EXPECT_EQ(ReleaseMutexHandle(mutex), 1);
-    EXPECT_EQ(ReleaseMutexHandle(mutex), 0); // no longer owned
-    EXPECT_EQ(CloseMutexHandle(mutex), 1);
-    EXPECT_EQ(WaitForMutex(nullptr), kMutexFailed);
-    EXPECT_EQ(ReleaseMutexHandle(nullptr), 0);
-}
 
 struct MutexTask {
     MutexHandle mutex;
@@ -206,34 +154,37 @@ uint32_t CountUnderMutex(void* argument) {
     return 0;
 }
 
-TEST(Mutex, OnlyTheOwnerReleases) {
-    MutexHandle mutex = CreateUnnamedMutex();
-    ASSERT_EQ(WaitForMutex(mutex), kMutexAcquired);
-    MutexTask task;
-    task.mutex = mutex;
-    ThreadHandle thread = StartThread(ReleaseForeign, &task);
-    ASSERT_NE(thread, nullptr);
-    ASSERT_EQ(WaitForAllThreads(&thread, 1), kWaitDone);
+// Runs `procedure` on its own thread to the end; the task's result.
+int RunTask(ThreadProcedure procedure, MutexTask& task) {
+    ThreadHandle thread = StartThread(procedure, &task);
+    EXPECT_NE(thread, nullptr);
+    EXPECT_EQ(WaitForAllThreads(&thread, 1), kWaitDone);
     CloseThreadHandle(thread);
-    EXPECT_EQ(task.result.load(), 0);
-    EXPECT_EQ(ReleaseMutexHandle(mutex), 1);
-    CloseMutexHandle(mutex);
+    return task.result.load();
 }
 
-TEST(Mutex, OwnerEndingWithoutReleaseAbandonsIt) {
+TEST(Mutex, OwnershipReacquisitionAndAbandonment) {
     MutexHandle mutex = CreateUnnamedMutex();
-    MutexTask task;
-    task.mutex = mutex;
-    ThreadHandle thread = StartThread(AcquireAndEnd, &task);
-    ASSERT_NE(thread, nullptr);
-    ASSERT_EQ(WaitForAllThreads(&thread, 1), kWaitDone);
-    CloseThreadHandle(thread);
-    EXPECT_EQ(task.result.load(), (int)kMutexAcquired);
+    ASSERT_NE(mutex, nullptr);
+    EXPECT_EQ(WaitForMutex(mutex), kMutexAcquired);
+    EXPECT_EQ(WaitForMutex(mutex), kMutexAcquired); // the owner may acquire again
+    MutexTask foreign;
+    foreign.mutex = mutex;
+    EXPECT_EQ(RunTask(ReleaseForeign, foreign), 0); // only the owner releases
+    EXPECT_EQ(ReleaseMutexHandle(mutex), 1);
+    EXPECT_EQ(ReleaseMutexHandle(mutex), 1);
+    EXPECT_EQ(ReleaseMutexHandle(mutex), 0); // no longer owned
+
+    MutexTask leaver;
+    leaver.mutex = mutex;
+    EXPECT_EQ(RunTask(AcquireAndEnd, leaver), (int)kMutexAcquired);
     EXPECT_EQ(WaitForMutex(mutex), kMutexAbandoned); // acquired all the same
     EXPECT_EQ(ReleaseMutexHandle(mutex), 1);
     EXPECT_EQ(WaitForMutex(mutex), kMutexAcquired); // normal again
     EXPECT_EQ(ReleaseMutexHandle(mutex), 1);
-    CloseMutexHandle(mutex);
+    EXPECT_EQ(CloseMutexHandle(mutex), 1);
+    EXPECT_EQ(WaitForMutex(nullptr), kMutexFailed);
+    EXPECT_EQ(ReleaseMutexHandle(nullptr), 0);
 }
 
 TEST(Mutex, ExcludesOtherThreads) {
@@ -244,8 +195,7 @@ TEST(Mutex, ExcludesOtherThreads) {
     for (int i = 0; i < 4; ++i) {
         tasks[i].mutex = mutex;
         tasks[i].counter = &counter;
-        threads[i] = StartThread(CountUnderMutex, &tasks[i]);
-        ASSERT_NE(threads[i], nullptr);
+        ASSERT_NE(threads[i] = StartThread(CountUnderMutex, &tasks[i]), nullptr);
     }
     ASSERT_EQ(WaitForAllThreads(threads, 4), kWaitDone);
     for (ThreadHandle thread : threads)
@@ -256,26 +206,11 @@ TEST(Mutex, ExcludesOtherThreads) {
 
 // ------------------------------------------------------------- processor count
 
-class ProcessorCountTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        const char* old = std::getenv("ORVO_THREADS");
-        hadValue = old != nullptr;
-        if (old) saved = old;
-    }
-    void TearDown() override {
-        if (hadValue)
-            setenv("ORVO_THREADS", saved.c_str(), 1);
-        else
-            unsetenv("ORVO_THREADS");
-    }
-    bool hadValue = false;
-    std::string saved;
-};
-
-TEST_F(ProcessorCountTest, EnvironmentOverride) {
+TEST(ProcessorCount, EnvironmentOverride) {
+    const char* old = std::getenv("ORVO_THREADS");
+    const std::string saved = old ? old : "";
     unsetenv("ORVO_THREADS");
-    uint32_t system = ProcessorCount();
+    const uint32_t system = ProcessorCount();
     EXPECT_GE(system, 1u);
     setenv("ORVO_THREADS", "3", 1);
     EXPECT_EQ(ProcessorCount(), 3u);
@@ -285,6 +220,10 @@ TEST_F(ProcessorCountTest, EnvironmentOverride) {
         setenv("ORVO_THREADS", bad, 1);
         EXPECT_EQ(ProcessorCount(), system) << "ORVO_THREADS=" << bad;
     }
+    if (old)
+        setenv("ORVO_THREADS", saved.c_str(), 1);
+    else
+        unsetenv("ORVO_THREADS");
 }
 
 } // namespace
