@@ -186,9 +186,10 @@ std::string CheckEffectPipl(const Pipl& pipl, bool win64) {
     if (pipl.Word16(FourCC("ePVR"), 0) != 2)
         throw Error("PiPL version " + std::to_string(pipl.Word16(FourCC("ePVR"), 0)) +
                     " is not supported (2 expected)");
-    uint16_t spec = pipl.Word16(FourCC("eSVR"), 0);
-    if (spec < 11 || spec > 13)
-        throw Error("effect spec version " + std::to_string(spec) + " is not supported");
+    uint16_t interfaceVersion = pipl.Word16(FourCC("eSVR"), 0);
+    if (interfaceVersion < 11 || interfaceVersion > 13)
+        throw Error("effect interface version " + std::to_string(interfaceVersion) +
+                    " is not supported");
     uint32_t key = win64 ? FourCC("8664") : FourCC("wx86");
     if (!pipl.Find(key))
         throw Error(std::string("PiPL has no ") + (win64 ? "64-bit" : "32-bit") +

@@ -46,7 +46,7 @@ struct Pipl {
 Pipl ParsePipl(const uint8_t* bytes, size_t size);
 
 // Checks what the host checks before it calls an effect: kind 'eFKT', PiPL
-// version 2.x, effect spec version 11..13 major, and an entry name for the
+// version 2.x, effect interface version ('eSVR') 11..13 major, and an entry name for the
 // module's architecture ('8664' when `win64`, else 'wx86'). Returns the entry
 // name; throws harness::Error with the reason otherwise.
 std::string CheckEffectPipl(const Pipl& pipl, bool win64);

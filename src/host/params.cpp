@@ -20,48 +20,48 @@ const char kShowChoices[] = "Foreground|Background|Separ. FG on BG|Separ. Black 
 const char kCorrectionChoices[] = "None|Brightness|Desaturate|Saturate|Hue|Blend";
 
 // Rows by kind; unused fields stay zero.
-constexpr ParamSpec Layer(const char* name, PF_ParamFlags flags) {
-    return ParamSpec{name, PF_Param_LAYER, flags, 0, 0, 0, 0, 0, 0, 0, kNoColour, 0, nullptr};
+constexpr ParamRow Layer(const char* name, PF_ParamFlags flags) {
+    return ParamRow{name, PF_Param_LAYER, flags, 0, 0, 0, 0, 0, 0, 0, kNoColour, 0, nullptr};
 }
-constexpr ParamSpec Popup(const char* name, int16_t count, const char* choices) {
-    return ParamSpec{name, PF_Param_POPUP, 16, 1, 0, 0, 0, 0, 0, 0, kNoColour, count, choices};
+constexpr ParamRow Popup(const char* name, int16_t count, const char* choices) {
+    return ParamRow{name, PF_Param_POPUP, 16, 1, 0, 0, 0, 0, 0, 0, kNoColour, count, choices};
 }
-constexpr ParamSpec Colour(const char* name, PF_ParamFlags flags, PF_Pixel colour) {
-    return ParamSpec{name, PF_Param_COLOR, flags, 0, 0, 0, 0, 0, 0, 0, colour, 0, nullptr};
+constexpr ParamRow Colour(const char* name, PF_ParamFlags flags, PF_Pixel colour) {
+    return ParamRow{name, PF_Param_COLOR, flags, 0, 0, 0, 0, 0, 0, 0, colour, 0, nullptr};
 }
-constexpr ParamSpec Checkbox(const char* name, PF_ParamFlags flags, int32_t on) {
-    return ParamSpec{name, PF_Param_CHECKBOX, flags, on, 0, 0, 0, 0, 0, 0, kNoColour, 0, name};
+constexpr ParamRow Checkbox(const char* name, PF_ParamFlags flags, int32_t on) {
+    return ParamRow{name, PF_Param_CHECKBOX, flags, on, 0, 0, 0, 0, 0, 0, kNoColour, 0, name};
 }
-constexpr ParamSpec Point(const char* name, PF_ParamFlags flags, int32_t percent) {
-    return ParamSpec{name, PF_Param_POINT, flags, Fx(percent), 0, 0, 0, 0, 0,
-                     0,    kNoColour,      0,     nullptr};
+constexpr ParamRow Point(const char* name, PF_ParamFlags flags, int32_t percent) {
+    return ParamRow{name, PF_Param_POINT, flags, Fx(percent), 0, 0, 0, 0, 0,
+                    0,    kNoColour,      0,     nullptr};
 }
-constexpr ParamSpec Slider(const char* name, PF_ParamFlags flags, int32_t value, int32_t validMin,
-                           int32_t validMax, int32_t sliderMin, int32_t sliderMax) {
-    return ParamSpec{name,      PF_Param_SLIDER, flags, value, validMin,  validMax,
-                     sliderMin, sliderMax,       0,     0,     kNoColour, 0,
-                     nullptr};
+constexpr ParamRow Slider(const char* name, PF_ParamFlags flags, int32_t value, int32_t validMin,
+                          int32_t validMax, int32_t sliderMin, int32_t sliderMax) {
+    return ParamRow{name,      PF_Param_SLIDER, flags, value, validMin,  validMax,
+                    sliderMin, sliderMax,       0,     0,     kNoColour, 0,
+                    nullptr};
 }
-constexpr ParamSpec Shift(const char* name) {
+constexpr ParamRow Shift(const char* name) {
     return Slider(name, 32, 0, -255, 255, -127, 127);
 }
-constexpr ParamSpec Fixed(const char* name, PF_ParamFlags flags, int32_t value, int32_t validMax,
-                          int32_t sliderMax, int16_t precision) {
-    return ParamSpec{name,      PF_Param_FIX_SLIDER,
-                     flags,     Fx(value),
-                     0,         Fx(validMax),
-                     0,         Fx(sliderMax),
-                     precision, PF_ValueDisplayFlag_PERCENT,
-                     kNoColour, 0,
-                     nullptr};
+constexpr ParamRow Fixed(const char* name, PF_ParamFlags flags, int32_t value, int32_t validMax,
+                         int32_t sliderMax, int16_t precision) {
+    return ParamRow{name,      PF_Param_FIX_SLIDER,
+                    flags,     Fx(value),
+                    0,         Fx(validMax),
+                    0,         Fx(sliderMax),
+                    precision, PF_ValueDisplayFlag_PERCENT,
+                    kNoColour, 0,
+                    nullptr};
 }
-constexpr ParamSpec Percent(const char* name, PF_ParamFlags flags, int32_t value) {
+constexpr ParamRow Percent(const char* name, PF_ParamFlags flags, int32_t value) {
     return Fixed(name, flags, value, 100, 100, 2);
 }
 
 } // namespace
 
-const ParamSpec kParamTable[kRegisteredParamCount] = {
+const ParamRow kParamTable[kRegisteredParamCount] = {
     Layer("Background", 0),
     Layer("Key In", 1),
     Popup("Key Out", 4, kKeyOutChoices),
@@ -107,50 +107,50 @@ const ParamSpec kParamTable[kRegisteredParamCount] = {
 namespace {
 
 // Fills the value fields of one row into a cleared record.
-void FillValue(const ParamSpec& spec, PF_ParamDef& def) {
-    switch (spec.type) {
+void FillValue(const ParamRow& row, PF_ParamDef& def) {
+    switch (row.type) {
     case PF_Param_LAYER:
         def.u.ld.dephault = 0; // no layer
         break;
     case PF_Param_SLIDER:
-        def.u.sd.value = spec.value;
-        def.u.sd.valid_min = spec.validMin;
-        def.u.sd.valid_max = spec.validMax;
-        def.u.sd.slider_min = spec.sliderMin;
-        def.u.sd.slider_max = spec.sliderMax;
-        def.u.sd.dephault = spec.value;
+        def.u.sd.value = row.value;
+        def.u.sd.valid_min = row.validMin;
+        def.u.sd.valid_max = row.validMax;
+        def.u.sd.slider_min = row.sliderMin;
+        def.u.sd.slider_max = row.sliderMax;
+        def.u.sd.dephault = row.value;
         break;
     case PF_Param_FIX_SLIDER:
-        def.u.fd.value = spec.value;
-        def.u.fd.valid_min = spec.validMin;
-        def.u.fd.valid_max = spec.validMax;
-        def.u.fd.slider_min = spec.sliderMin;
-        def.u.fd.slider_max = spec.sliderMax;
-        def.u.fd.dephault = spec.value;
-        def.u.fd.precision = spec.precision;
-        def.u.fd.display_flags = spec.displayFlags;
+        def.u.fd.value = row.value;
+        def.u.fd.valid_min = row.validMin;
+        def.u.fd.valid_max = row.validMax;
+        def.u.fd.slider_min = row.sliderMin;
+        def.u.fd.slider_max = row.sliderMax;
+        def.u.fd.dephault = row.value;
+        def.u.fd.precision = row.precision;
+        def.u.fd.display_flags = row.displayFlags;
         break;
     case PF_Param_CHECKBOX:
-        def.u.bd.value = spec.value;
-        def.u.bd.dephault = PF_Boolean(spec.value);
-        def.u.bd.u.nameptr = spec.text;
+        def.u.bd.value = row.value;
+        def.u.bd.dephault = PF_Boolean(row.value);
+        def.u.bd.u.nameptr = row.text;
         break;
     case PF_Param_COLOR:
-        def.u.cd.value = spec.colour;
-        def.u.cd.dephault = spec.colour;
+        def.u.cd.value = row.colour;
+        def.u.cd.dephault = row.colour;
         break;
     case PF_Param_POINT:
-        def.u.td.x_value = spec.value;
-        def.u.td.y_value = spec.value;
+        def.u.td.x_value = row.value;
+        def.u.td.y_value = row.value;
         def.u.td.restrict_bounds = 1;
-        def.u.td.x_dephault = spec.value;
-        def.u.td.y_dephault = spec.value;
+        def.u.td.x_dephault = row.value;
+        def.u.td.y_dephault = row.value;
         break;
     case PF_Param_POPUP:
-        def.u.pd.value = spec.value;
-        def.u.pd.num_choices = spec.numChoices;
-        def.u.pd.dephault = A_short(spec.value);
-        def.u.pd.u.namesptr = spec.text;
+        def.u.pd.value = row.value;
+        def.u.pd.num_choices = row.numChoices;
+        def.u.pd.dephault = A_short(row.value);
+        def.u.pd.u.namesptr = row.text;
         break;
     default:
         break;
@@ -162,12 +162,12 @@ void FillValue(const ParamSpec& spec, PF_ParamDef& def) {
 PF_Err SetupParams(PF_InData* in_data, PF_OutData* out_data) {
     out_data->num_params = in_data->num_params;
     PF_ParamDef def;
-    for (const ParamSpec& spec : kParamTable) {
+    for (const ParamRow& row : kParamTable) {
         std::memset(&def, 0, sizeof def);
-        in_data->utils->ansi.strcpy(def.name, spec.name);
-        def.param_type = spec.type;
-        def.flags = spec.flags;
-        FillValue(spec, def);
+        in_data->utils->ansi.strcpy(def.name, row.name);
+        def.param_type = row.type;
+        def.flags = row.flags;
+        FillValue(row, def);
         PF_Err err = in_data->inter.add_param(in_data->effect_ref, -1, &def);
         if (err != PF_Err_NONE) return err;
         ++out_data->num_params;

@@ -88,7 +88,7 @@ enum CorrectionChoice : int32_t {
 
 // One row of the parameter table, as registered at parameter set-up. Numbers
 // of fixed sliders and point defaults are 16.16 fixed point.
-struct ParamSpec {
+struct ParamRow {
     const char* name;
     PF_ParamType type;
     PF_ParamFlags flags;
@@ -105,7 +105,7 @@ struct ParamSpec {
 };
 
 // The forty registered parameters, in order: row i is parameter index i + 1.
-extern const ParamSpec kParamTable[kRegisteredParamCount];
+extern const ParamRow kParamTable[kRegisteredParamCount];
 
 // Registers the forty parameters (command 4).
 PF_Err SetupParams(PF_InData* in_data, PF_OutData* out_data);

@@ -30,7 +30,7 @@ Frame ReadImage(const std::string& path, FrameRole role) {
         std::string why = OneLine(OIIO::geterror());
         throw UsageError("cannot read \"" + path + "\"" + (why.empty() ? "" : ": " + why));
     }
-    const OIIO::ImageSpec& layout = in->spec();
+    const OIIO::ImageSpec layout = in->spec_dimensions(0);
     int w = layout.width, h = layout.height, nch = layout.nchannels;
     if (w <= 0 || h <= 0 || nch <= 0 || w > 65535 || h > 65535)
         throw UsageError("cannot use \"" + path + "\": unsupported size " + std::to_string(w) +
