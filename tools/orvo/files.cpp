@@ -8,6 +8,9 @@
 #include <regex>
 #include <system_error>
 
+#include <csignal>
+#include <cstring>
+
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -110,12 +113,44 @@ bool IsVideoPath(const std::string& path) {
     return false;
 }
 
+namespace {
+
+// The most recent temporary names, for removal when the run is interrupted.
+// Older names have long been renamed or removed; unlinking a name that no
+// longer exists does nothing.
+constexpr int kTrackedTemps = 16;
+char trackedTemps[kTrackedTemps][4096];
+std::atomic<int> nextTracked{0};
+
+void TrackTemp(const std::string& path) {
+    if (path.size() >= sizeof trackedTemps[0]) return;
+    int slot = nextTracked++ % kTrackedTemps;
+    std::memcpy(trackedTemps[slot], path.c_str(), path.size() + 1);
+}
+
+extern "C" void RemoveTempsAndDie(int signal) {
+    for (auto& name : trackedTemps)
+        if (name[0] != 0) unlink(name);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+} // namespace
+
+void RemoveTempsOnInterrupt() {
+    std::signal(SIGINT, RemoveTempsAndDie);
+    std::signal(SIGTERM, RemoveTempsAndDie);
+    std::signal(SIGHUP, RemoveTempsAndDie);
+}
+
 std::string TempPathFor(const std::string& path) {
     static std::atomic<int> counter{0};
     fs::path p(path);
     std::string name = "." + p.stem().string() + ".orvo-tmp-" + std::to_string(getpid()) + "-" +
                        std::to_string(counter++) + p.extension().string();
-    return (p.parent_path() / name).string();
+    std::string temp = (p.parent_path() / name).string();
+    TrackTemp(temp);
+    return temp;
 }
 
 bool CommitTemp(const std::string& temp, const std::string& path) {

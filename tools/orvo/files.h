@@ -23,6 +23,9 @@ std::string Extension(const std::string& path);
 // A fresh name in the same folder as `path`, with the same extension, for
 // writing before the rename that publishes the file.
 std::string TempPathFor(const std::string& path);
+// Makes Ctrl-C (and SIGTERM, SIGHUP) remove the temporary files still being
+// written before the process ends, so an interrupted run leaves none behind.
+void RemoveTempsOnInterrupt();
 // Renames `temp` to `path` (atomic on one file system); false with errno set on failure.
 bool CommitTemp(const std::string& temp, const std::string& path);
 

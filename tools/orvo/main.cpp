@@ -9,12 +9,14 @@
 #include "demo.h"
 #include "effect.h"
 #include "errors.h"
+#include "files.h"
 #include "key.h"
 #include "params.h"
 
 using namespace orvo;
 
 int main(int argc, char** argv) {
+    RemoveTempsOnInterrupt();
     CLI::App app{"orvo: chroma keying with the Orvo plug-in"};
     app.require_subcommand(1);
 
