@@ -32,3 +32,10 @@ template <typename Byte> struct BandCursorOf {
 // Cursor of an image the worker writes, and of one it only reads.
 using BandCursor = BandCursorOf<uint8_t>;
 using ConstBandCursor = BandCursorOf<const uint8_t>;
+
+// A stage result stored in a byte: clamped to 0..255, then truncated toward zero.
+inline uint8_t ClampToByte(double x) {
+    if (x > 255.0) x = 255.0;
+    if (x < 0.0) x = 0.0;
+    return uint8_t(x);
+}

@@ -24,12 +24,6 @@ struct CorrectionContext {
     CImageBaseClass* target;
 };
 
-inline uint8_t ClampToByte(double x) {
-    if (x > 255.0) x = 255.0;
-    if (x < 0.0) x = 0.0;
-    return uint8_t(x);
-}
-
 int CorrectWorker(CJobSlice* slice) {
     if (!slice->ready) return 0;
     const CorrectionContext* ctx = static_cast<const CorrectionContext*>(slice->context);

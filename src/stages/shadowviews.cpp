@@ -6,12 +6,6 @@
 #include "stages/band_cursor.h"
 #include "stages/shading.h"
 
-static inline uint8_t ClampToByte(double x) {
-    if (x > 255.0) x = 255.0;
-    if (x < 0.0) x = 0.0;
-    return uint8_t(x);
-}
-
 static inline void Paint(uint8_t* out, uint8_t red, uint8_t green, uint8_t blue) {
     out[0] = red;
     out[1] = green;

@@ -8,12 +8,6 @@
 #include "keyer/keyer.h"
 #include "stages/band_cursor.h"
 
-static inline uint8_t ClampToByte(double x) {
-    if (x > 255.0) x = 255.0;
-    if (x < 0.0) x = 0.0;
-    return uint8_t(x);
-}
-
 static int SmoothUnderlayWorker(CJobSlice* jobSlice) {
     if (!jobSlice->ready) return 0;
     CWindowSlice* slice = static_cast<CWindowSlice*>(jobSlice);
