@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bands/bandjob.h"
+#include "image/blockpool.h"
 #include "image/image.h"
 #include "keyer/keyer.h"
 #include "stages/band_cursor.h"
@@ -289,10 +290,10 @@ struct PartialPixel {
 struct CellGrid {
     LevelAxis xs, ys;
     int32_t stride;             // cells per row of sums, plus one
-    std::vector<CellSums> sums; // (rows + 1) x (columns + 1), row 0 and column 0 zero
+    ZeroedArray<CellSums> sums; // (rows + 1) x (columns + 1), row 0 and column 0 zero
     CellGrid(const RECT& area, int32_t tile, int32_t levels)
         : xs(area.left, area.right + 1, tile, levels), ys(area.top, area.bottom + 1, tile, levels),
-          stride(xs.Cells() + 1), sums(size_t(stride) * size_t(ys.Cells() + 1), CellSums{}) {}
+          stride(xs.Cells() + 1), sums(size_t(stride) * size_t(ys.Cells() + 1)) {}
 
     CellSums& Cell(int32_t cx, int32_t cy) {
         return sums[size_t(cy + 1) * size_t(stride) + size_t(cx + 1)];
