@@ -51,7 +51,7 @@ tsan: deps
 bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DORVO_BUILD_BENCH=ON $(CMAKE_FLAGS)
 	cmake --build build-bench -j$(JOBS)
-	@if [ -x build-bench/bench/orvo_bench ]; then build-bench/bench/orvo_bench; fi
+	python3 bench/run.py build-bench
 
 # Windows plug-ins: build-win32/src/host/AEORVO.aex and build-win64/src/host/AEORVO.aex.
 WINE64 ?= /usr/lib/wine/wine64
