@@ -10,6 +10,7 @@
 // writes it and put back when the frame fails.
 #include "host/render.h"
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -20,11 +21,21 @@
 #include "image/image.h"
 #include "keyer/keyer.h"
 #include "platform/memory.h"
+#include "platform/threads.h"
 
 namespace {
 
 const char kNoBackgroundMessage[] = "You first have to select the background layer!";
 const char kSizeMessage[] = "FG, BG and optional KeyIn must have the same size!";
+
+// Thread count chosen by SetRenderThreadCount; 0 = one per processor.
+std::atomic<uint32_t> requestedThreads{0};
+
+uint16_t RenderThreads() {
+    uint32_t count = requestedThreads.load();
+    if (count == 0) count = ProcessorCount();
+    return uint16_t(count > 0xFFFF ? 0xFFFF : count == 0 ? 1 : count);
+}
 
 // Lowers a value above `upper` to it, then raises a value below 0 to 0.
 double Clamp(double v, double upper) {
@@ -190,6 +201,7 @@ PF_Err KeyFrame(RenderContext& rc, SavedOutput& saved) {
     CImageBaseClass foreground, background, outputImage, keyInImage, outputAlpha, matte;
     CKeyer keyer;
     KeyerParams snapshot;
+    keyer.threadCount = RenderThreads();
 
     Wrap(foreground, params[ParamInput]->u.ld, 3, 1);
     Wrap(outputImage, *output, 3, 1);
@@ -332,6 +344,10 @@ PF_Err KeyFrameGuarded(RenderContext& rc) {
 }
 
 } // namespace
+
+void SetRenderThreadCount(uint32_t count) {
+    requestedThreads.store(count);
+}
 
 double FixedToDouble(PF_Fixed value) {
     return double(uint32_t(value) & 0xFFFFu) * (1.0 / 65535) + double(value >> 16);
