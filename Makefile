@@ -12,7 +12,7 @@ PACKAGES := cmake g++ make pkg-config clang-format googletest libgtest-dev libgm
             g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
 
 .PHONY: all deps build test sanitize asan tsan demo windows windows-check windows32-check bench \
-        format clean
+        fuzz format clean
 
 all: build
 
@@ -90,8 +90,27 @@ windows32-check: windows
 	    WINEDLLOVERRIDES='mscoree,mshtml=' timeout $(WINE_TIMEOUT) $(WINE32) \
 	    build-win32/harness/orvo_wine_check.exe build-win32/src/host/AEORVO.aex
 
+# Render fuzzing (clang, libFuzzer, AddressSanitizer + UndefinedBehaviorSanitizer):
+# builds build-fuzz/tests/fuzz/render_fuzz and runs it for FUZZ_TIME seconds
+# from the seed corpus in tests/fuzz/corpus (new inputs go to build-fuzz/corpus,
+# crashes to build-fuzz/crash-*). Not part of `make test`.
+FUZZ_TIME ?= 60
+FUZZ_PACKAGES := clang libclang-rt-14-dev
+FUZZ_FLAGS ?=
+
+fuzz:
+	@./scripts/install-deps.sh $(PACKAGES) $(FUZZ_PACKAGES)
+	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	      -DCMAKE_CXX_COMPILER=clang++ -DORVO_SANITIZE=address,undefined -DORVO_FUZZ=ON \
+	      -DORVO_BUILD_TESTS=OFF -DORVO_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
+	cmake --build build-fuzz -j$(JOBS) --target render_fuzz
+	mkdir -p build-fuzz/corpus
+	ASAN_OPTIONS=detect_leaks=1 build-fuzz/tests/fuzz/render_fuzz -max_total_time=$(FUZZ_TIME) \
+	    -max_len=1200 -timeout=20 -print_final_stats=1 -artifact_prefix=build-fuzz/ \
+	    $(FUZZ_FLAGS) build-fuzz/corpus tests/fuzz/corpus
+
 format:
 	@git ls-files '*.cpp' '*.h' '*.hpp' | xargs -r clang-format -i
 
 clean:
-	rm -rf build build-asan build-tsan build-bench build-win32 build-win64 demo
+	rm -rf build build-asan build-tsan build-bench build-win32 build-win64 build-fuzz demo
