@@ -12,7 +12,7 @@ PACKAGES := cmake g++ make pkg-config clang-format googletest libgtest-dev libgm
             g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
 
 .PHONY: all deps build test sanitize asan tsan demo windows windows-check windows32-check bench \
-        fuzz format clean
+        fuzz memory format clean
 
 all: build
 
@@ -108,6 +108,16 @@ fuzz:
 	ASAN_OPTIONS=detect_leaks=1 build-fuzz/tests/fuzz/render_fuzz -max_total_time=$(FUZZ_TIME) \
 	    -max_len=1200 -timeout=20 -print_final_stats=1 -artifact_prefix=build-fuzz/ \
 	    $(FUZZ_FLAGS) build-fuzz/corpus tests/fuzz/corpus
+
+# Peak memory of a full-quality 8K composite, and a 16K frame under a hard
+# address-space limit (MEMORY_LIMIT): it renders or fails cleanly.
+MEMORY_LIMIT ?= 3G
+
+memory: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j$(JOBS) --target large_frame
+	$(BUILD)/tests/fuzz/large_frame 7680 4320
+	prlimit --as=$$(numfmt --from=iec $(MEMORY_LIMIT)) $(BUILD)/tests/fuzz/large_frame 16000 16000; \
+	    status=$$?; [ $$status -eq 0 ] || [ $$status -eq 3 ] || [ $$status -eq 4 ]
 
 format:
 	@git ls-files '*.cpp' '*.h' '*.hpp' | xargs -r clang-format -i
