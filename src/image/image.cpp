@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "image/blockpool.h"
+#include "platform/memory.h"
 
 uint32_t& ImageErrorRef() {
     static thread_local uint32_t error = 0;
@@ -23,6 +24,7 @@ const CRuntimeClassRegistration registerImage(&CImageBaseClass::classCImageBaseC
 
 int Fail(uint32_t reason) {
     ImageError = reason;
+    if (reason == kImageOutOfMemory) NoteAllocationFailure();
     return 0;
 }
 

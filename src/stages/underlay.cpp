@@ -11,6 +11,7 @@
 // visited once per level. The tile passes over the pixels stay as the
 // straightforward form.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <new>
@@ -20,6 +21,7 @@
 #include "image/blockpool.h"
 #include "image/image.h"
 #include "keyer/keyer.h"
+#include "platform/memory.h"
 #include "stages/band_cursor.h"
 
 namespace {
@@ -416,6 +418,7 @@ int CellWorker(CJobSlice* slice) {
             grid.IntegrateRow(cy);
         }
     } catch (const std::bad_alloc&) {
+        NoteAllocationFailure();
         if (!slice->Lock()) return 0;
         ctx->failed = 1;
         slice->Unlock();
@@ -430,6 +433,7 @@ int CellWorker(CJobSlice* slice) {
     try {
         ctx->partial.push_back(std::move(partial));
     } catch (const std::bad_alloc&) {
+        NoteAllocationFailure();
         ctx->failed = 1;
     }
     return slice->Unlock() ? 1 : 0;
@@ -733,15 +737,22 @@ struct LevelContext {
     const uint8_t* seed;
     const std::vector<PartialPixel>* partial; // in row order
     std::vector<uint64_t>* sums;
+    std::atomic<int> failed;
 };
 
 int LevelWorker(CJobSlice* slice) {
     if (!slice->ready) return 0;
-    const LevelContext* ctx = static_cast<const LevelContext*>(slice->context);
+    LevelContext* ctx = static_cast<LevelContext*>(slice->context);
     const int32_t first = slice->y, end = slice->y + slice->rows;
-    if (ctx->level > 0)
-        SumsFromEarlierLevels(*ctx->grid, ctx->level, *ctx->means, ctx->seed, *ctx->partial, first,
-                              end, *ctx->sums);
+    try {
+        if (ctx->level > 0)
+            SumsFromEarlierLevels(*ctx->grid, ctx->level, *ctx->means, ctx->seed, *ctx->partial,
+                                  first, end, *ctx->sums);
+    } catch (const std::bad_alloc&) {
+        NoteAllocationFailure();
+        ctx->failed = 1;
+        return 0;
+    }
     LevelFromCells(*ctx->grid, ctx->level, ctx->level == 0 ? ctx->seed : nullptr, *ctx->sums, first,
                    end, (*ctx->means)[ctx->level]);
     return 1;
@@ -779,7 +790,7 @@ int FillByCells(CKeyer& keyer, const RECT& area, const double* raised, int32_t l
 
         std::vector<LevelMeans> means(static_cast<size_t>(levels));
         std::vector<uint64_t> u;
-        LevelContext level{&grid, 0, &means, write.seed, &partial, &u};
+        LevelContext level{&grid, 0, &means, write.seed, &partial, &u, {0}};
         for (; level.level < means.size(); ++level.level) {
             const size_t columns = grid.xs.bounds[level.level].size() - 1;
             const size_t rows = grid.ys.bounds[level.level].size() - 1;
@@ -791,12 +802,13 @@ int FillByCells(CKeyer& keyer, const RECT& area, const double* raised, int32_t l
             // frame has rows.
             RECT tileRows;
             SetRect(&tileRows, 0, 0, 0, int32_t(rows) - 1);
-            if (!keyer.RunRowBands(LevelWorker, &level, &tileRows)) return 0;
+            if (!keyer.RunRowBands(LevelWorker, &level, &tileRows) || level.failed) return 0;
         }
         write.means = &means;
         band = area;
         if (!keyer.RunRowBands(WriteWorker, &write, &band)) return 0;
     } catch (const std::bad_alloc&) {
+        NoteAllocationFailure();
         return 0;
     }
     keyer.underlayImage->undefined = 0;
