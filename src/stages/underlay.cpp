@@ -19,6 +19,7 @@
 #include "image/blockpool.h"
 #include "image/image.h"
 #include "keyer/keyer.h"
+#include "platform/memory.h"
 #include "stages/band_cursor.h"
 
 namespace {
@@ -408,6 +409,7 @@ int CellWorker(CJobSlice* slice) {
             }
         }
     } catch (const std::bad_alloc&) {
+        NoteAllocationFailure();
         if (!slice->Lock()) return 0;
         ctx->failed = 1;
         slice->Unlock();
@@ -422,6 +424,7 @@ int CellWorker(CJobSlice* slice) {
     try {
         ctx->partial.push_back(std::move(partial));
     } catch (const std::bad_alloc&) {
+        NoteAllocationFailure();
         ctx->failed = 1;
     }
     return slice->Unlock() ? 1 : 0;
@@ -743,6 +746,7 @@ int FillByCells(CKeyer& keyer, const RECT& area, const double* raised, int32_t l
         band = area;
         if (!keyer.RunRowBands(WriteWorker, &write, &band)) return 0;
     } catch (const std::bad_alloc&) {
+        NoteAllocationFailure();
         return 0;
     }
     keyer.underlayImage->undefined = 0;
