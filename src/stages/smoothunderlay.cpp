@@ -124,7 +124,7 @@ int SmoothUnderlayRowWorker(CJobSlice* jobSlice) {
     try {
         sums.reset(new RowSums(*slice));
     } catch (const std::bad_alloc&) {
-        NoteAllocationFailure();
+        NoteAllocationFailure(); // on a worker thread: nothing may be thrown
         return 0;
     }
     const uint16_t w = slice->width;
