@@ -59,7 +59,7 @@ TEST(ToolProgram, ListsParametersWithSnakeNames) {
     EXPECT_TRUE(Contains(rows[14], "Transp. Strength") && Contains(rows[14], "transp_strength"));
     EXPECT_TRUE(Contains(rows[4], "11 (Composite)") && Contains(rows[4], "effect's own is 1"))
         << rows[4];
-    EXPECT_TRUE(Contains(rows[25], "FG Ligth Color"));
+    EXPECT_TRUE(Contains(rows[25], "FG Ligth Color") && Contains(rows[25], "fg_light_color"));
 }
 
 TEST(ToolProgram, HelpVersionAndAbout) {
