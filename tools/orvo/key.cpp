@@ -171,10 +171,7 @@ void CheckOutputWritable(const std::string& out) {
     ::close(fd);
     ::unlink(probe.c_str());
     if (IsVideoPath(out)) return;
-    const std::string first = IsSequencePattern(out) ? FramePath(out, 1) : out;
-    if (Extension(first).empty() || !OIIO::ImageOutput::create(first))
-        throw UsageError("cannot write \"" + out + "\": no image format for the extension \"" +
-                         Extension(first) + "\" (png, jpg, tif, exr, or a video: mov, mp4, mkv)");
+    CheckImageOutput(IsSequencePattern(out) ? FramePath(out, 1) : out);
 }
 
 // An input too big for the memory there is: exit 2, naming the file and,
