@@ -63,7 +63,7 @@ TEST(ToolProgram, ListsParametersWithSnakeNames) {
 }
 
 TEST(ToolProgram, HelpVersionAndAbout) {
-    RunResult r = RunOrvo({"key", "--help"});
+    RunResult r = RunOrvo({"KEY", "--help"});
     ASSERT_EQ(r.status, 0) << r.err;
     for (const char* part : {"--bg-fit", "11  Composite   (the default)", "Separ. Black on Gray",
                              "#RRGGBB", "x,y in pixels", "Exit status:", "3 the effect reported"})
