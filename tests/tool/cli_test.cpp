@@ -30,7 +30,10 @@ TEST(ToolProgram, KeysAStillWithItsOwnChoicesAndSaysSo) {
     ASSERT_EQ(r.status, 0) << r.err;
     // The automatic choices and the summary, one line each, on stderr.
     EXPECT_TRUE(Contains(r.err, "orvo: key colour ")) << r.err;
-    EXPECT_TRUE(Contains(r.err, "is 256x80, the foreground 128x40: scaled to cover")) << r.err;
+    EXPECT_TRUE(Contains(
+        r.err,
+        "is 256x80, the foreground 128x40: scaled to cover the frame, centred (--bg-fit cover;"))
+        << r.err;
     EXPECT_TRUE(Contains(r.err, "orvo: 1 frame in ")) << r.err;
     EXPECT_TRUE(Contains(r.err, "fps) -> " + s.dir / "out.png")) << r.err;
     EXPECT_EQ(r.out, "");

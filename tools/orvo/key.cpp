@@ -254,10 +254,11 @@ KeyPlan PlanKey(const KeyOptions& o, Effect& effect) {
         if (b.width != first.width || b.height != first.height) {
             const std::string sizes = "background \"" + o.bg + "\" is " +
                                       SizeText(b.width, b.height) + ", the foreground " + fgSize;
-            if (plan.fit != BgFit::kNone)
-                Note(sizes + ": scaled to " + BgFitName(plan.fit) +
-                     " it (--bg-fit cover|contain|stretch|none)");
-            else if (b.width != first.width)
+            if (plan.fit != BgFit::kNone) {
+                if (!o.quiet)
+                    Note(sizes + ": " + BgFitDescription(plan.fit) + " (--bg-fit " +
+                         BgFitName(plan.fit) + "; cover, contain, stretch or none)");
+            } else if (b.width != first.width)
                 Note("warning: " + sizes + ": with --bg-fit none the effect keys over mid-grey");
             else
                 throw UsageError("cannot use \"" + o.bg + "\": it is " +
