@@ -176,10 +176,10 @@ TEST(ToolKey, OutputAppearsOnlyWhenComplete) {
     EXPECT_EQ(ReadBack(out).width, 128);
     for (const std::string& f : s.dir.Files())
         EXPECT_FALSE(Contains(f, "orvo-tmp")) << f;
-    // A folder that does not exist: exit 1, nothing written.
+    // A folder that does not exist: exit 2, nothing written.
     r = RunOrvo({"key", "--fg", s.dir / "fg.png", "--bg", s.dir / "bg.png", "-o",
                  s.dir / "no/such/dir/out.png"});
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(Contains(r.err, "no/such/dir/out.png")) << r.err;
 }
 

@@ -282,12 +282,13 @@ void WriteImage(const std::string& path, const Frame& frame) {
     if (ok) ok = inMemory ? WriteWholeFile(temp, memory.buffer(), &why) : SyncFile(temp, &why);
     if (!ok) {
         std::remove(temp.c_str());
-        throw Failure("cannot write \"" + path + "\"" + (why.empty() ? "" : ": " + why));
+        throw UsageError("cannot write \"" + path + "\"" + (why.empty() ? "" : ": " + why));
     }
     if (!CommitTemp(temp, path)) {
         why = std::strerror(errno);
         std::remove(temp.c_str());
-        throw Failure("cannot write \"" + path + "\": rename of the finished file failed: " + why);
+        throw UsageError("cannot write \"" + path +
+                         "\": rename of the finished file failed: " + why);
     }
 }
 
