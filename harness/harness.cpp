@@ -378,8 +378,14 @@ void Host::LoadModule(const std::string& path) {
         throw Error("module " + path + " has no entry point 'main'");
     }
     entry_ = reinterpret_cast<EntryFunc>(symbol);
+    setThreadCount_ = reinterpret_cast<void (*)(uint32_t)>(dlsym(module, "orvo_set_thread_count"));
     module_ = module;
 #endif
+}
+
+void Host::SetThreadCount(uint32_t count) {
+    if (!setThreadCount_) throw Error("the effect module has no thread-count control");
+    setThreadCount_(count);
 }
 
 void Host::BindEntry(EntryFunc entry) {

@@ -96,6 +96,10 @@ class Host {
     // Binds a linked-in entry function (unit tests).
     void BindEntry(EntryFunc entry);
     bool HasEntry() const { return entry_ != nullptr; }
+    // Threads the loaded module's renders use (0: one per processor) through
+    // its `orvo_set_thread_count` export. Throws Error when the module has
+    // none (a Windows module, or a linked-in entry).
+    void SetThreadCount(uint32_t count);
     // The PiPL read from the loaded module (Windows only; empty elsewhere).
     const Pipl& ModulePipl() const { return pipl_; }
 
@@ -205,6 +209,7 @@ class Host {
     std::unique_ptr<Impl> impl_;
     EntryFunc entry_ = nullptr;
     void* module_ = nullptr;
+    void (*setThreadCount_)(uint32_t) = nullptr;
     Pipl pipl_;
 
     PF_InData inData_{};
