@@ -217,21 +217,16 @@ Frame ReadImage(const std::string& path, FrameRole role, ReadNotes* notes) {
 }
 
 void CheckImageOutput(const std::string& path) {
-    auto out = OIIO::ImageOutput::create(path);
-    if (!out) {
-        std::string why = OneLine(OIIO::geterror());
-        throw UsageError("cannot write \"" + path + "\": no image format for its extension" +
-                         (why.empty() ? "" : " (" + why + ")"));
+    if (!OIIO::ImageOutput::create(path)) {
+        OIIO::geterror(); // the library's own wording adds nothing to ours
+        throw UsageError("cannot write \"" + path + "\": no image format for the extension \"" +
+                         Extension(path) + "\" (png, jpg, tif, exr, or a video: mov, mp4, mkv)");
     }
 }
 
 void WriteImage(const std::string& path, const Frame& frame) {
+    CheckImageOutput(path);
     auto out = OIIO::ImageOutput::create(path);
-    if (!out) {
-        std::string why = OneLine(OIIO::geterror());
-        throw UsageError("cannot write \"" + path + "\": no image format for its extension" +
-                         (why.empty() ? "" : " (" + why + ")"));
-    }
     const std::string format = out->format_name();
     const bool linear = format == "openexr" || format == "hdr";
     const int nch = out->supports("alpha") ? 4 : 3;

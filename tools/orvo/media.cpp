@@ -273,7 +273,6 @@ std::unique_ptr<Sink> MakeSink(const std::string& path, const VideoTraits& trait
     if (codec != VideoCodec::kAuto)
         throw UsageError("--codec \"" + codecName + "\" applies to a video output, not \"" + path +
                          "\"");
-    CheckImageOutput(path);
     if (IsSequencePattern(path)) return std::make_unique<SequenceSink>(path);
     return std::make_unique<StillSink>(path);
 }

@@ -69,8 +69,8 @@ class Sink {
 
 // A still, a sequence pattern ("out.%04d.png", "out.####.png") or a video by
 // extension; a video takes the traits of `from` and the --codec choice.
-// Throws a usage error naming the file when nothing writes its extension or
-// the container cannot hold the codec.
+// Throws a usage error naming the file when the container cannot hold the
+// codec (CheckImageOutput tells whether a still's extension is writable).
 std::unique_ptr<Sink> OpenSink(const std::string& path, const Source& from,
                                const std::string& codec = "");
 // The same with the traits already taken from the source (a plan keeps them).
