@@ -1,6 +1,7 @@
 // The tool's media in-process: exact 8-bit straight values in and out, the
-// deliberate conversion of deeper files, bad and short files, and what a
-// video output carries over from its source (rate, audio, timecode, colour).
+// deliberate conversion of deeper files, bad and short files, what a video
+// output carries over from its source (rate, audio, timecode, colour), and
+// the demo's views sheet.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -12,6 +13,8 @@
 #include <nlohmann/json.hpp>
 #include <sys/resource.h>
 
+#include "demo.h"
+#include "effect.h"
 #include "errors.h"
 #include "image_io.h"
 #include "media.h"
@@ -491,4 +494,22 @@ TEST(MediaVideo, AFullDiskFailsTheVideoAndLeavesNothing) {
     }
     EXPECT_TRUE(ReadBytes(dir / "out.mkv") == "an earlier result");
     EXPECT_EQ(dir.Files().size(), 1u);
+}
+
+TEST(MediaDemo, TheViewsSheetShowsLightsAndKeysItsColours) {
+    ScratchDir dir;
+    orvo::Effect effect(ORVO_TEST_PLUGIN);
+    ASSERT_EQ(orvo::RunDemo(dir.path(), effect), orvo::kExitOk);
+    Frame sheet = orvo::ReadImage(dir / "views.png", FrameRole::kColour);
+    size_t lit = 0, magenta = 0;
+    for (size_t i = 0; i < sheet.px.size(); i += 4) {
+        const uint8_t r = sheet.px[i + 1], g = sheet.px[i + 2], b = sheet.px[i + 3];
+        lit += r > 200 && g > 200 && b < 40; // the Lights view's lit subject
+        magenta += r == 255 && g == 0 && b == 255;
+    }
+    // At the effect's defaults only the key's swatch (144 pixels) would be yellow.
+    EXPECT_GT(lit, 600u);
+    // The colour keys are drawn: the Lights key's magenta swatch (12 x 12 inside its rim).
+    EXPECT_EQ(magenta, 144u);
+    EXPECT_EQ(orvo::ReadImage(dir / "composite.png", FrameRole::kColour).width, 1280);
 }
