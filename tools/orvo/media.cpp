@@ -6,6 +6,7 @@
 
 #include "errors.h"
 #include "files.h"
+#include "progress.h"
 #include "video_io.h"
 
 namespace orvo {
@@ -26,12 +27,10 @@ Frame ReadAndTell(const std::string& path, FrameRole role, bool* told) {
     ReadNotes notes;
     Frame f = ReadImage(path, role, &notes);
     if (!notes.conversion.empty() && !*told) {
-        std::fprintf(stderr, "orvo: \"%s\": %s\n", path.c_str(), notes.conversion.c_str());
+        Note("\"" + path + "\": " + notes.conversion);
         *told = true;
     }
-    if (!notes.damage.empty())
-        std::fprintf(stderr, "orvo: warning: \"%s\": frame damaged: %s\n", path.c_str(),
-                     notes.damage.c_str());
+    if (!notes.damage.empty()) Note("warning: \"" + path + "\": frame damaged: " + notes.damage);
     return f;
 }
 
@@ -130,8 +129,8 @@ class VideoSource : public Source {
         ++position_;
         const std::string complaint = reader_.TakeComplaint();
         if (!complaint.empty())
-            std::fprintf(stderr, "orvo: warning: \"%s\": frame %d may be damaged: %s\n",
-                         path_.c_str(), position_, complaint.c_str());
+            Note("warning: \"" + path_ + "\": frame " + std::to_string(position_) +
+                 " may be damaged: " + complaint);
         return true;
     }
     int number() const override { return position_; }

@@ -12,6 +12,7 @@
 
 #include "errors.h"
 #include "files.h"
+#include "progress.h"
 
 namespace orvo {
 
@@ -71,6 +72,11 @@ const AudioRule kAudioRules[] = {
     {"mxf", {"pcm_s16le", "pcm_s24le"}, "pcm_s24le"},
 };
 
+// Video goes through the ffmpeg programs; say which package brings them.
+[[noreturn]] void NoFfmpeg(const std::string& why) {
+    throw Failure(why + " (video needs the ffmpeg programs: install the Debian package ffmpeg)");
+}
+
 } // namespace
 
 std::string AdvanceTimecode(const std::string& timecode, const std::string& rate, long frames) {
@@ -123,6 +129,7 @@ VideoReader::VideoReader(const std::string& path) : path_(path) {
                              "color_range:stream_tags=timecode:format_tags=timecode",
                              "-of", "json", path},
                             &out, &err);
+    if (status == -1 && err.rfind("cannot run", 0) == 0) NoFfmpeg(err);
     if (status != 0)
         throw UsageError("cannot read video \"" + path + "\"" + (err.empty() ? "" : ": " + err));
     nlohmann::json j = nlohmann::json::parse(out, nullptr, false);
@@ -182,7 +189,7 @@ VideoReader::VideoReader(const std::string& path) : path_(path) {
     if (!proc_->Start({"ffmpeg", "-v", "error", "-nostdin", "-i", path, "-map", "0:v:0",
                        "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "rgba", "-"},
                       Subprocess::Pipe::kReadStdout, &error))
-        throw Failure(error);
+        NoFfmpeg(error);
 }
 
 VideoReader::~VideoReader() = default;
@@ -269,9 +276,8 @@ VideoWriter::VideoWriter(const std::string& path, int width, int height, const V
             args.insert(args.end(), {"-c:a", "copy"});
         } else {
             args.insert(args.end(), {"-c:a", rule->encoder});
-            std::fprintf(stderr,
-                         "orvo: \"%s\": audio encoded as %s (.%s cannot hold it as it is)\n",
-                         path.c_str(), rule->encoder, ext.c_str());
+            Note("\"" + path + "\": audio encoded as " + rule->encoder + " (." + ext +
+                 " cannot hold it as it is)");
         }
     }
 
@@ -316,7 +322,7 @@ VideoWriter::VideoWriter(const std::string& path, int width, int height, const V
     proc_ = std::make_unique<Subprocess>();
     std::string error;
     if (!proc_->Start(args, Subprocess::Pipe::kWriteStdin, &error))
-        throw Failure("cannot write \"" + path + "\": " + error);
+        NoFfmpeg("cannot write \"" + path + "\": " + error);
     buffer_.resize(size_t(width) * size_t(height) * 4);
 }
 
