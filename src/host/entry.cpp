@@ -6,6 +6,7 @@
 
 #include "host/params.h"
 #include "host/render.h"
+#include "image/blockpool.h"
 
 namespace {
 
@@ -63,6 +64,8 @@ PF_Err SequenceSetdown(PF_InData* in_data, PF_OutData* out_data) {
         in_data->utils->host_dispose_handle(in_data->sequence_data);
     }
     out_data->sequence_data = nullptr;
+    // The work images kept between frames go with the sequence.
+    ReleaseBlocks();
     return PF_Err_NONE;
 }
 

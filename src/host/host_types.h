@@ -5,14 +5,15 @@
 //    the utility callbacks, 32-bit handle sizes);
 //  - 64-bit Windows: the 64-bit-era layout with natural alignment.
 // Every other 64-bit target (Linux x86_64 in particular) uses the 64-bit
-// Windows layout, so the stand-in host and the real host see the same bytes.
+// Windows layout and 32-bit x86 Linux the 32-bit one, so the stand-in host
+// and the real host see the same bytes.
 // Sizes and offsets are checked at compile time at the end of this header.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#if defined(_WIN32) && !defined(_WIN64)
+#if (defined(_WIN32) && !defined(_WIN64)) || defined(__i386__)
 #define ORVO_HOST_W32 1
 #else
 #define ORVO_HOST_W32 0

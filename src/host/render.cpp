@@ -20,8 +20,8 @@
 #include "host/params.h"
 #include "image/image.h"
 #include "keyer/keyer.h"
-#include "platform/threads.h"
 #include "platform/memory.h"
+#include "platform/threads.h"
 
 namespace {
 
