@@ -677,6 +677,13 @@ std::vector<uint8_t> Host::HandleBytes(PF_Handle handle) const {
     return std::vector<uint8_t>(p, p + it->second->size);
 }
 
+bool Host::SetHandleBytes(PF_Handle handle, const std::vector<uint8_t>& bytes) {
+    Impl::HandleRecord* r = impl_->Find(handle);
+    if (!r || !r->live || r->size != bytes.size()) return false;
+    std::copy(bytes.begin(), bytes.end(), static_cast<uint8_t*>(r->master));
+    return true;
+}
+
 PF_Handle Host::NewHandle(size_t size) {
     return impl_->Allocate(size, true);
 }

@@ -180,6 +180,9 @@ class Host {
     void SetSequenceHandle(PF_Handle handle) { sequence_ = handle; }
     // The bytes of a live handle (empty if it is not a live handle).
     std::vector<uint8_t> HandleBytes(PF_Handle handle) const;
+    // Overwrites the bytes of a live handle of exactly bytes.size() bytes, as
+    // a host restoring a saved project does; false otherwise.
+    bool SetHandleBytes(PF_Handle handle, const std::vector<uint8_t>& bytes);
     // A handle allocated as the host would (for tests); tracked like the others.
     PF_Handle NewHandle(size_t size);
     void DisposeHandle(PF_Handle handle);

@@ -187,4 +187,15 @@ Effect::Result Effect::Render(const Frame& fg, const Frame* bg, const Frame* key
     return res;
 }
 
+std::vector<uint8_t> Effect::SequenceRecord() const {
+    return host_->HandleBytes(host_->SequenceHandle());
+}
+
+void Effect::SetSequenceRecord(const std::vector<uint8_t>& bytes) {
+    if (!host_->SetHandleBytes(host_->SequenceHandle(), bytes))
+        throw Failure(
+            "cannot restore the effect's sequence record: " + std::to_string(bytes.size()) +
+            " bytes given, the effect keeps " + std::to_string(SequenceRecord().size()));
+}
+
 } // namespace orvo

@@ -1,6 +1,7 @@
 // The real plug-in module, loaded and driven through the stand-in host.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,6 +41,11 @@ class Effect {
     Result Render(const Frame& fg, const Frame* bg, const Frame* keyIn, const ParamSet& params,
                   int fullWidth, int fullHeight, int factor, bool draft, int frameIndex,
                   Frame* out);
+
+    // The effect's sequence record (the state one run carries from frame to
+    // frame), and the same bytes put back as they are, without a re-set-up.
+    std::vector<uint8_t> SequenceRecord() const;
+    void SetSequenceRecord(const std::vector<uint8_t>& bytes);
 
   private:
     std::unique_ptr<harness::Host> host_;

@@ -9,11 +9,32 @@
 #include "demo.h"
 #include "effect.h"
 #include "errors.h"
+#include "farm_cli.h"
 #include "files.h"
 #include "key.h"
 #include "params.h"
 
 using namespace orvo;
+
+// Every option of `orvo key` (also taken by `orvo farm submit`).
+static void AddKeyOptions(CLI::App* cmd, KeyOptions* key) {
+    cmd->add_option("--fg", key->fg,
+                    "foreground: still, sequence (name.%04d.png, name.####.png) or video")
+        ->required();
+    cmd->add_option("--bg", key->bg, "background: still, sequence or video");
+    cmd->add_option("--key-in", key->keyIn,
+                    "key-in matte (its alpha, or its first channel when it has none)");
+    cmd->add_option("-o,--output", key->out, "output: still, sequence pattern or video")
+        ->required();
+    cmd->add_option("--show", key->show, "view: number or name (as \"Show\")");
+    cmd->add_flag("--draft", key->draft, "draft quality (fast hard-switch composite)");
+    cmd->add_option("--set", key->sets, "\"Parameter Name=value\" (repeatable)");
+    cmd->add_option("--preset", key->preset, "read parameter values from a JSON preset");
+    cmd->add_option("--save-preset", key->savePreset, "write the parameter values as a preset");
+    cmd->add_option("--frames", key->frames, "frame range A-B of a sequence or video");
+    cmd->add_option("--resolution", key->resolution, "full, half, third or quarter");
+    cmd->add_flag("-q,--quiet", key->quiet, "no progress display");
+}
 
 int main(int argc, char** argv) {
     RemoveTempsOnInterrupt();
@@ -22,26 +43,11 @@ int main(int argc, char** argv) {
 
     KeyOptions key;
     CLI::App* keyCmd = app.add_subcommand("key", "key a foreground over a background");
-    keyCmd
-        ->add_option("--fg", key.fg,
-                     "foreground: still, sequence (name.%04d.png, name.####.png) or video")
-        ->required();
-    keyCmd->add_option("--bg", key.bg, "background: still, sequence or video");
-    keyCmd->add_option("--key-in", key.keyIn,
-                       "key-in matte (its alpha, or its first channel when it has none)");
-    keyCmd->add_option("-o,--output", key.out, "output: still, sequence pattern or video")
-        ->required();
-    keyCmd->add_option("--show", key.show, "view: number or name (as \"Show\")");
-    keyCmd->add_flag("--draft", key.draft, "draft quality (fast hard-switch composite)");
-    keyCmd->add_option("--set", key.sets, "\"Parameter Name=value\" (repeatable)");
-    keyCmd->add_option("--preset", key.preset, "read parameter values from a JSON preset");
-    keyCmd->add_option("--save-preset", key.savePreset, "write the parameter values as a preset");
-    keyCmd->add_option("--frames", key.frames, "frame range A-B of a sequence or video");
-    keyCmd->add_option("--resolution", key.resolution, "full, half, third or quarter");
-    keyCmd->add_flag("-q,--quiet", key.quiet, "no progress display");
+    AddKeyOptions(keyCmd, &key);
 
     app.add_subcommand("params", "list every parameter: index, name, type, default, ranges");
     app.add_subcommand("about", "the effect's about text");
+    FarmCommand farm(&app, AddKeyOptions);
     std::string demoDir = "demo";
     CLI::App* demoCmd = app.add_subcommand("demo", "key the bundled sample, write two pictures");
     demoCmd->add_option("-o,--output", demoDir, "folder for composite.png and views.png");
@@ -90,6 +96,7 @@ int main(int argc, char** argv) {
             std::printf("%s\n", text.c_str());
             return kExitOk;
         }
+        if (farm.parsed()) return farm.Run();
         if (demoCmd->parsed()) {
             Effect effect(FindPluginModule());
             return RunDemo(demoDir, effect);
