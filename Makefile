@@ -11,7 +11,7 @@ PACKAGES := cmake g++ make pkg-config clang-format googletest libgtest-dev libgm
             libavformat-dev libavutil-dev libswscale-dev libcli11-dev nlohmann-json3-dev \
             g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
 
-.PHONY: all deps build test sanitize asan tsan demo windows windows-check windows32-check bench \
+.PHONY: all deps build test farm-test sanitize asan tsan demo windows windows-check windows32-check bench \
         format clean
 
 all: build
@@ -27,6 +27,13 @@ build: deps $(BUILD)/CMakeCache.txt
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+
+# `orvo farm` against a two-node Slurm cluster on this machine, which the test
+# starts (scripts/farm-cluster.sh, installing Slurm and munge if missing) and
+# stops again. Needs root.
+farm-test: build
+	cmake --build $(BUILD) -j$(JOBS) --target test_farm_cluster
+	$(BUILD)/tests/farm/test_farm_cluster
 
 # Keys the bundled green-screen sample: demo/composite.png and demo/views.png.
 demo: build

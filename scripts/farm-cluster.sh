@@ -102,6 +102,18 @@ chown -R munge:munge "$dir/munge"
 chmod 0755 "$dir/munge"
 chmod 0400 "$dir/munge/munge.key"
 socket="$dir/munge/munge.socket"
+# munged wants every folder above its socket searchable by all.
+p=$dir
+while [ "$p" != "/" ]; do
+    case "$(stat -c %A "$p" | cut -c4,7,10)" in
+    [xst][xst][xst]) ;;
+    *)
+        echo "farm-cluster: munged needs \"$p\" searchable by all (chmod a+x), or another DIR" >&2
+        exit 1
+        ;;
+    esac
+    p=$(dirname "$p")
+done
 setpriv --reuid=munge --regid=munge --init-groups \
     /usr/sbin/munged -F --key-file="$dir/munge/munge.key" --socket="$socket" \
     --pid-file="$dir/munge/munged.pid" --log-file="$dir/munge/munged.log" \
@@ -145,6 +157,7 @@ MpiDefault=none
 ReturnToService=2
 SlurmdTimeout=20
 MinJobAge=600
+SchedulerParameters=batch_sched_delay=0
 MaxArraySize=100001
 NodeName=n1 NodeHostname=localhost NodeAddr=127.0.0.1 Port=$((port + 4)) CPUs=1 State=UNKNOWN
 NodeName=n2 NodeHostname=localhost NodeAddr=127.0.0.1 Port=$((port + 5)) CPUs=1 State=UNKNOWN
