@@ -378,8 +378,14 @@ void Host::LoadModule(const std::string& path) {
         throw Error("module " + path + " has no entry point 'main'");
     }
     entry_ = reinterpret_cast<EntryFunc>(symbol);
+    setThreadCount_ = reinterpret_cast<void (*)(uint32_t)>(dlsym(module, "orvo_set_thread_count"));
     module_ = module;
 #endif
+}
+
+void Host::SetThreadCount(uint32_t count) {
+    if (!setThreadCount_) throw Error("the effect module has no thread-count control");
+    setThreadCount_(count);
 }
 
 void Host::BindEntry(EntryFunc entry) {
@@ -675,13 +681,6 @@ std::vector<uint8_t> Host::HandleBytes(PF_Handle handle) const {
     if (it == impl_->handles.end() || !it->second->live) return {};
     const uint8_t* p = static_cast<const uint8_t*>(it->second->master);
     return std::vector<uint8_t>(p, p + it->second->size);
-}
-
-bool Host::SetHandleBytes(PF_Handle handle, const std::vector<uint8_t>& bytes) {
-    Impl::HandleRecord* r = impl_->Find(handle);
-    if (!r || !r->live || r->size != bytes.size()) return false;
-    std::copy(bytes.begin(), bytes.end(), static_cast<uint8_t*>(r->master));
-    return true;
 }
 
 PF_Handle Host::NewHandle(size_t size) {

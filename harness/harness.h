@@ -96,6 +96,10 @@ class Host {
     // Binds a linked-in entry function (unit tests).
     void BindEntry(EntryFunc entry);
     bool HasEntry() const { return entry_ != nullptr; }
+    // Threads the loaded module's renders use (0: one per processor) through
+    // its `orvo_set_thread_count` export. Throws Error when the module has
+    // none (a Windows module, or a linked-in entry).
+    void SetThreadCount(uint32_t count);
     // The PiPL read from the loaded module (Windows only; empty elsewhere).
     const Pipl& ModulePipl() const { return pipl_; }
 
@@ -180,9 +184,6 @@ class Host {
     void SetSequenceHandle(PF_Handle handle) { sequence_ = handle; }
     // The bytes of a live handle (empty if it is not a live handle).
     std::vector<uint8_t> HandleBytes(PF_Handle handle) const;
-    // Overwrites the bytes of a live handle of exactly bytes.size() bytes, as
-    // a host restoring a saved project does; false otherwise.
-    bool SetHandleBytes(PF_Handle handle, const std::vector<uint8_t>& bytes);
     // A handle allocated as the host would (for tests); tracked like the others.
     PF_Handle NewHandle(size_t size);
     void DisposeHandle(PF_Handle handle);
@@ -208,6 +209,7 @@ class Host {
     std::unique_ptr<Impl> impl_;
     EntryFunc entry_ = nullptr;
     void* module_ = nullptr;
+    void (*setThreadCount_)(uint32_t) = nullptr;
     Pipl pipl_;
 
     PF_InData inData_{};

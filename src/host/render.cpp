@@ -5,11 +5,13 @@
 // output frame.
 #include "host/render.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "host/params.h"
 #include "image/image.h"
 #include "keyer/keyer.h"
+#include "platform/threads.h"
 
 namespace {
 
@@ -17,6 +19,15 @@ const char kNoBackgroundMessage[] = "You first have to select the background lay
 const char kSizeMessage[] = "FG, BG and optional KeyIn must have the same size!";
 
 constexpr PF_OutFlags kDisplayErrorMessage = 0x100;
+
+// Thread count chosen by SetRenderThreadCount; 0 = one per processor.
+std::atomic<uint32_t> requestedThreads{0};
+
+uint16_t RenderThreads() {
+    uint32_t count = requestedThreads.load();
+    if (count == 0) count = ProcessorCount();
+    return uint16_t(count > 0xFFFF ? 0xFFFF : count == 0 ? 1 : count);
+}
 
 double Clamp(double v, double upper) {
     if (v > upper) v = upper;
@@ -129,6 +140,7 @@ void KeyFrame(RenderContext& rc) {
     CImageBaseClass foreground, background, outputImage, keyInImage, outputAlpha, matte;
     CKeyer keyer;
     KeyerParams snapshot;
+    keyer.threadCount = RenderThreads();
 
     Wrap(foreground, params[ParamInput]->u.ld, 3, 1);
     Wrap(outputImage, *output, 3, 1);
@@ -285,6 +297,10 @@ void KeyFrame(RenderContext& rc) {
 }
 
 } // namespace
+
+void SetRenderThreadCount(uint32_t count) {
+    requestedThreads.store(count);
+}
 
 double FixedToDouble(PF_Fixed value) {
     return double(uint32_t(value) & 0xFFFFu) * (1.0 / 65535) + double(value >> 16);

@@ -6,6 +6,9 @@
 
 PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output);
 
+// Threads each render's passes use: 0 (the default) means one per processor.
+void SetRenderThreadCount(uint32_t count);
+
 // A host 16.16 value as the effect reads it: the fraction times 1/65535 (so
 // 0xFFFF is one whole unit) plus the integer part with its sign.
 double FixedToDouble(PF_Fixed value);

@@ -94,7 +94,7 @@ CKeyer::CKeyer()
       smoothBgShadow(0), channelOrder{0, 1, 2}, edgeProfile{}, edgeWeights{}, matteImage(nullptr),
       keyInMatte(nullptr), keyOutMatte(nullptr), edgeImage(nullptr), foregroundImage(nullptr),
       backgroundImage(nullptr), outputImage(nullptr), correctedBackground(nullptr),
-      ownCorrectedBackground(nullptr), underlayImage(nullptr), width(1), height(1) {
+      ownCorrectedBackground(nullptr), underlayImage(nullptr), width(1), height(1), threadCount(0) {
     edgeImage = new CImageBaseClass();
     edgeImage->Create(1, 1, 1, nullptr);
     underlayImage = new CImageBaseClass();
@@ -233,7 +233,43 @@ RECT CKeyer::BandRect() const {
 
 int CKeyer::RunRowBands(WorkerProcedure worker, void* context, RECT* band) const {
     SIZE size{width, height};
-    CRowBandJob job(0);
+    CRowBandJob job(threadCount);
+    job.SetArea(&size, band);
+    job.SetProcedure(worker, context);
+    return job.Run(1) ? 1 : 0;
+}
+
+int CKeyer::RunKernelBands(WorkerProcedure worker, void* context, RECT* band, int32_t kernelWidth,
+                           int32_t kernelHeight) const {
+    SIZE size{width, height};
+    CKernelBandJob job(threadCount);
+    job.kernelWidth = kernelWidth;
+    job.kernelHeight = kernelHeight;
+    job.SetArea(&size, band);
+    job.SetProcedure(worker, context);
+    return job.Run(1) ? 1 : 0;
+}
+
+int CKeyer::RunWindowBands(WorkerProcedure worker, void* context, RECT* band,
+                           CImageBaseClass* source, int32_t kernelWidth,
+                           int32_t kernelHeight) const {
+    SIZE size{width, height};
+    CWindowBandJob job(threadCount);
+    job.kernelWidth = kernelWidth;
+    job.kernelHeight = kernelHeight;
+    job.innerMarginsOnly = 1;
+    job.SetWindowSource(source);
+    job.SetArea(&size, band);
+    job.SetProcedure(worker, context);
+    return job.Run(1) ? 1 : 0;
+}
+
+int CKeyer::RunTileBands(WorkerProcedure worker, void* context, RECT* band,
+                         int32_t tileSize) const {
+    SIZE size{width, height};
+    CTileJob job(threadCount);
+    job.tileWidth = tileSize;
+    job.tileHeight = tileSize;
     job.SetArea(&size, band);
     job.SetProcedure(worker, context);
     return job.Run(1) ? 1 : 0;

@@ -124,6 +124,15 @@ class CKeyer : public CObject {
     // (null: the whole frame), split into row bands, and waits for it; 1 when
     // the run succeeded. The rectangle is normalised in place.
     int RunRowBands(WorkerProcedure worker, void* context, RECT* band) const;
+    // The same over kernel bands at least kernelHeight rows high.
+    int RunKernelBands(WorkerProcedure worker, void* context, RECT* band, int32_t kernelWidth,
+                       int32_t kernelHeight) const;
+    // Window bands over source with a window of kernelWidth x kernelHeight;
+    // the window repeats the band rectangle's edge pixels beyond it.
+    int RunWindowBands(WorkerProcedure worker, void* context, RECT* band, CImageBaseClass* source,
+                       int32_t kernelWidth, int32_t kernelHeight) const;
+    // Square tiles of tileSize over band, laid out around its centre.
+    int RunTileBands(WorkerProcedure worker, void* context, RECT* band, int32_t tileSize) const;
     // Shading buffer allocation for the wanted state (keyer/keyer.cpp).
     int AllocateShadingBuffer(int on);
 
@@ -160,4 +169,7 @@ class CKeyer : public CObject {
     CImageBaseClass* underlayImage;
     int32_t width;
     int32_t height;
+    // Thread slots of every pass: 0 = one per processor. Set by the render
+    // driver; tests set it to prove that bytes do not depend on it.
+    uint16_t threadCount;
 };

@@ -2,26 +2,7 @@
 // library elsewhere.
 #include "platform/threads.h"
 
-#include <cstdlib>
 #include <new>
-
-namespace {
-
-// ORVO_THREADS as a count from 1 to 65535, or 0 when unset or not such a
-// number.
-uint32_t ThreadCountOverride() {
-    const char* text = std::getenv("ORVO_THREADS");
-    if (!text || !*text) return 0;
-    uint32_t value = 0;
-    for (const char* p = text; *p; ++p) {
-        if (*p < '0' || *p > '9') return 0;
-        value = value * 10 + (uint32_t)(*p - '0');
-        if (value > 65535) return 0;
-    }
-    return value;
-}
-
-} // namespace
 
 #ifdef _WIN32
 
@@ -113,14 +94,16 @@ int CloseMutexHandle(MutexHandle mutex) {
 }
 
 uint32_t ProcessorCount() {
-    uint32_t forced = ThreadCountOverride();
-    if (forced) return forced;
     SYSTEM_INFO info;
     GetSystemInfo(&info);
     return info.dwNumberOfProcessors ? (uint32_t)info.dwNumberOfProcessors : 1;
 }
 
 #else // standard library
+
+#ifdef __linux__
+#include <sched.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -340,8 +323,13 @@ int CloseMutexHandle(MutexHandle mutex) {
 }
 
 uint32_t ProcessorCount() {
-    uint32_t forced = ThreadCountOverride();
-    if (forced) return forced;
+#ifdef __linux__
+    // The processors this process may run on (taskset, a batch scheduler's
+    // allocation), not every processor of the machine.
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
+        return (uint32_t)CPU_COUNT(&allowed);
+#endif
     unsigned count = std::thread::hardware_concurrency();
     return count ? (uint32_t)count : 1;
 }

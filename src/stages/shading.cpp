@@ -258,11 +258,5 @@ int CKeyer::SmoothShadingRatio() {
     RECT band = BandRect();
     if (IsRectEmpty(&band)) return 1;
 
-    SIZE size{width, height};
-    CKernelBandJob job(0);
-    job.kernelWidth = filterWidth;
-    job.kernelHeight = filterHeight;
-    job.SetArea(&size, &band);
-    job.SetProcedure(SmoothWorker, this);
-    return job.Run(1) ? 1 : 0;
+    return RunKernelBands(SmoothWorker, this, &band, filterWidth, filterHeight);
 }

@@ -40,7 +40,7 @@ class FarmCluster : public ::testing::Test {
         const std::string cluster = *scratch / "cluster";
         // The cluster's munge daemon runs as its own user and must reach its folder.
         fs::permissions(scratch->path(), fs::perms::group_exec | fs::perms::others_exec,
-                       fs::perm_options::add);
+                        fs::perm_options::add);
         RunResult r = RunProgram(
             {std::string(ORVO_SOURCE_DIR) + "/scripts/farm-cluster.sh", "start", cluster});
         started = r.status == 0;

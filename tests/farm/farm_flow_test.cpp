@@ -222,15 +222,27 @@ TEST_F(FarmFlow, KilledTaskIsReportedAndResumeFinishesTheShot) {
     EXPECT_EQ(engine.submitted.size(), 2u);
 }
 
-TEST_F(FarmFlow, AFrameTheEffectRefusesFailsItsChunkByName) {
-    // A key-in matte whose frame 4 has another size than the foreground.
+TEST_F(FarmFlow, AutomaticKeyColourIsChosenOnceForTheWholeShot) {
+    // No "Chroma Color": the first frame decides it, for every chunk.
+    key.sets.clear();
+    RenderOneMachine();
+    Submit(2);
+    for (int c : {0, 1, 2})
+        EXPECT_EQ(Task(c), kExitOk) << "chunk " << c;
+    EXPECT_EQ(FarmAssemble(jobDir), kExitOk);
+    EXPECT_EQ(Differing(), std::vector<int>{});
+}
+
+TEST_F(FarmFlow, AFrameTheEffectRefusesFailsItsChunkWithTheMessage) {
+    // A background sequence whose frame 4 is shorter, kept as it is: the
+    // effect reports its size message on that frame.
     for (int n = 1; n <= kFrames; ++n) {
         char name[32];
-        std::snprintf(name, sizeof name, "in/matte.%04d.png", n);
-        const int w = n == 4 ? kW / 2 : kW;
-        tooltest::WritePng(dir / name, tooltest::Solid(w, kH, 255, 255, 255), 1);
+        std::snprintf(name, sizeof name, "in/sky.%04d.png", n);
+        tooltest::WritePng(dir / name, tooltest::Solid(kW, n == 4 ? kH - 2 : kH, 200, 120, 60), 3);
     }
-    key.keyIn = dir / "in/matte.%04d.png";
+    key.bg = dir / "in/sky.%04d.png";
+    key.bgFit = "none";
     Submit(2);
     EXPECT_EQ(Task(0), kExitOk);
     int code = 0;
@@ -239,9 +251,14 @@ TEST_F(FarmFlow, AFrameTheEffectRefusesFailsItsChunkByName) {
     } catch (const ToolError& e) {
         code = e.code();
     }
-    EXPECT_NE(code, kExitOk);
+    EXPECT_EQ(code, kExitEffect);
     const std::string status = Status();
-    EXPECT_NE(status.find("failed chunk 1 (frames 3-4)"), std::string::npos) << status;
+    EXPECT_NE(status.find("failed chunk 1 (frames 3-4) at frame 4: frame 4: the effect reports: "
+                          "FG, BG and optional KeyIn must have the same size!"),
+              std::string::npos)
+        << status;
+    EXPECT_TRUE(fs::exists(Frame("farm", 3)));
+    EXPECT_FALSE(fs::exists(Frame("farm", 4)));
     EXPECT_THROW(FarmAssemble(jobDir), ToolError);
 }
 

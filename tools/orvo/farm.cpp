@@ -48,39 +48,64 @@ std::string RangeText(int first, int last) {
                          : std::to_string(first) + "-" + std::to_string(last);
 }
 
-// The options a task gives `orvo key` for frames first..last: the shot as
-// submitted, with every parameter (automatic choices included) from the job's
-// parameter file, writing to the job's frame target.
-KeyOptions TaskKeyOptions(const FarmJob& job, int first, int last) {
-    KeyOptions o = job.key;
-    o.sets.clear();
-    o.show.clear();
-    o.preset = job.ParamsPath();
-    o.savePreset.clear();
-    o.frames = std::to_string(first) + "-" + std::to_string(last);
-    o.out = job.target;
-    o.quiet = true;
-    return o;
+// The plan of `orvo key` for frames first..last of the shot, as submit
+// decided it (parameters with the automatic choices, sizes, fitting), writing
+// to the job's frame target.
+KeyPlan TaskPlan(const FarmJob& job, int first, int last, Effect& effect) {
+    KeyPlan p;
+    p.options = job.key;
+    p.options.out = job.target;
+    p.options.frames = std::to_string(first) + "-" + std::to_string(last);
+    p.options.savePreset.clear();
+    p.options.quiet = true;
+    p.params = ParamSet(effect.Params());
+    if (job.values.size() != p.params.values().size())
+        throw UsageError("the job holds " + std::to_string(job.values.size()) +
+                         " parameter values, the plug-in has " +
+                         std::to_string(p.params.values().size()) + " parameters");
+    for (size_t i = 0; i < job.values.size(); ++i)
+        p.params.MutableAt(int(i)) = job.values[i];
+    p.factor = ResolutionFactor(job.key.resolution);
+    p.fit = ParseBgFit(job.key.bgFit);
+    p.range.set = true;
+    p.range.first = first;
+    p.range.last = last;
+    p.total = last - first + 1;
+    for (int n = first; n <= last; ++n)
+        p.numbers.push_back(n);
+    p.width = job.width;
+    p.height = job.height;
+    p.rate = job.rate;
+    return p;
 }
 
-// Renders frames first..last with `orvo key`'s own code and records each
-// frame written. Returns the exit status of the render.
-int RenderRun(const FarmJob& job, int chunk, int first, int last, Effect& effect) {
-    const int status = RunKey(TaskKeyOptions(job, first, last), effect);
-    for (int n = first; n <= last; ++n) {
-        FrameRecord r;
-        r.frame = n;
-        r.chunk = chunk;
-        r.seconds = Now();
-        r.file = job.FrameFile(n);
-        r.checksum = FileChecksum(r.file, &r.size);
-        r.ok = status == kExitOk && !r.checksum.empty();
-        if (!r.ok)
-            r.message = status == kExitOk ? "the frame's file is missing after rendering"
-                                          : "the effect reported a message (see the task's log)";
-        WriteRecord(job, r);
+void RecordFrame(const FarmJob& job, int chunk, int n) {
+    FrameRecord r;
+    r.frame = n;
+    r.chunk = chunk;
+    r.seconds = Now();
+    r.file = job.FrameFile(n);
+    r.checksum = FileChecksum(r.file, &r.size);
+    r.ok = !r.checksum.empty();
+    if (!r.ok) r.message = "the frame's file cannot be read back after rendering";
+    WriteRecord(job, r);
+}
+
+// Renders frames first..last with `orvo key`'s own code, recording each frame
+// as soon as it is written.
+KeyResult RenderRun(const FarmJob& job, int chunk, int first, int last, Effect& effect) {
+    KeyPlan plan = TaskPlan(job, first, last, effect);
+    plan.frameWritten = [&](int n) { RecordFrame(job, chunk, n); };
+    KeyResult r = RenderFrames(plan, effect, plan.range);
+    if (r.status == kExitEffect) {
+        FrameRecord failed;
+        failed.frame = r.messageFrame;
+        failed.chunk = chunk;
+        failed.seconds = Now();
+        failed.message = "the effect reports: " + r.message;
+        WriteRecord(job, failed);
     }
-    return status;
+    return r;
 }
 
 // Frames of a chunk already present with a matching record.
@@ -235,32 +260,13 @@ std::vector<int> IncompleteChunks(const FarmJob& job) {
     return out;
 }
 
-// The frames of the shot: sequence numbers, or 1-based positions in a video.
-std::vector<int> ShotFrames(const KeyOptions& key) {
-    FrameRange range;
-    if (!key.frames.empty()) range = ParseFrameRange(key.frames);
+// The frames of a video whose container does not say how many: counted by decoding.
+std::vector<int> CountVideoFrames(const KeyPlan& plan) {
+    std::unique_ptr<Source> fg = OpenSource(plan.options.fg, FrameRole::kColour, plan.range, false);
+    Frame f;
     std::vector<int> frames;
-    if (IsSequencePattern(key.fg)) {
-        if (range.set) {
-            for (int n = range.first; n <= range.last; ++n)
-                frames.push_back(n);
-        } else {
-            for (const auto& f : FindSequence(key.fg))
-                frames.push_back(f.first);
-        }
-        return frames;
-    }
-    std::unique_ptr<Source> fg = OpenSource(key.fg, FrameRole::kColour, range, false);
-    int count = fg->count();
-    if (count < 0) { // the container does not say: count by decoding
-        Frame f;
-        count = 0;
-        while (fg->Next(&f))
-            ++count;
-    }
-    const int first = range.set ? range.first : 1;
-    for (int i = 0; i < count; ++i)
-        frames.push_back(first + i);
+    while (fg->Next(&f))
+        frames.push_back(fg->number());
     return frames;
 }
 
@@ -334,51 +340,38 @@ int FarmSubmit(const FarmSubmitOptions& options, Effect& effect, FarmEngine& eng
     job.partition = options.partition;
     job.sbatch = options.sbatch;
 
-    // Every parameter of the shot, as `orvo key` resolves them.
-    ParamSet params(effect.Params());
-    if (!job.key.preset.empty()) LoadPreset(job.key.preset, &params);
-    for (const std::string& s : job.key.sets)
-        params.SetAssignment(s);
-    if (!job.key.show.empty()) params.Set("Show", job.key.show);
-
-    job.frames = ShotFrames(job.key);
+    // Every check and automatic choice of `orvo key`, made once, here.
+    KeyPlan plan = PlanKey(job.key, effect);
+    job.values = plan.params.values();
+    job.width = plan.width;
+    job.height = plan.height;
+    job.rate = plan.rate;
+    job.frames = plan.numbers.empty() ? CountVideoFrames(plan) : plan.numbers;
     if (job.frames.empty()) throw UsageError("\"" + given.fg + "\" has no frames");
     job.chunks = SplitChunks(job.frames, options.chunk ? options.chunk
                                                        : DefaultChunkSize(int(job.frames.size())));
-    {
-        std::unique_ptr<Source> fg =
-            OpenSource(job.key.fg, FrameRole::kColour, FrameRange(), false);
-        job.rate = fg->rate();
-    }
 
     const bool created = !fs::exists(dir, ec);
     try {
         MakeJobFolders(dir);
-        if (!job.key.savePreset.empty()) SavePreset(job.key.savePreset, params);
-        SavePreset(job.ParamsPath(), params);
+        if (!job.key.savePreset.empty()) SavePreset(job.key.savePreset, plan.params);
+        SavePreset(job.ParamsPath(), plan.params);
 
-        // The first frame, rendered here with every check of `orvo key`: it
-        // gives the effect's sequence record as a single run holds it after
-        // its first frame, which every task starts from.
+        // The first frame, rendered here as a single run renders it: it gives
+        // the effect's sequence record as that run holds it after its first
+        // frame, which every task starts from.
         const int first = job.frames.front();
         FarmJob probe = job;
         if (options.dryRun) probe.target = job.Path("frames/probe.%08d.png");
-        const int status = RunKey(TaskKeyOptions(probe, first, first), effect);
-        if (status != kExitOk)
-            throw ToolError(status, "the effect reported a message on the first frame (" +
-                                        std::to_string(first) + "); nothing was submitted");
+        effect.RestartSequence();
+        const KeyResult r = RenderRun(probe, 0, first, first, effect);
+        if (r.status != kExitOk)
+            throw ToolError(r.status, "frame " + std::to_string(first) + ": the effect reports: " +
+                                          r.message + "; nothing was submitted");
         job.record = effect.SequenceRecord();
         if (options.dryRun) {
             fs::remove(probe.FrameFile(first), ec);
-        } else {
-            FrameRecord r;
-            r.frame = first;
-            r.chunk = 0;
-            r.seconds = Now();
-            r.file = job.FrameFile(first);
-            r.checksum = FileChecksum(r.file, &r.size);
-            r.ok = !r.checksum.empty();
-            WriteRecord(job, r);
+            fs::remove(RecordPath(job, first), ec);
         }
         SaveJob(job);
     } catch (...) {
@@ -495,12 +488,12 @@ int FarmTask(const std::string& dir, int chunk, Effect& effect) {
             size_t j = i;
             while (j + 1 < frames.size() && !done[j + 1])
                 ++j;
-            const int status = RenderRun(job, chunk, frames[i], frames[j], effect);
-            if (status != kExitOk)
-                throw fail(status,
-                           "the effect reported a message on frames " +
-                               RangeText(frames[i], frames[j]) + " (see the task's log)",
-                           frames[i]);
+            const KeyResult r = RenderRun(job, chunk, frames[i], frames[j], effect);
+            if (r.status != kExitOk)
+                throw fail(r.status,
+                           "frame " + std::to_string(r.messageFrame) +
+                               ": the effect reports: " + r.message,
+                           r.messageFrame);
             i = j + 1;
         }
     } catch (const ToolError& e) {

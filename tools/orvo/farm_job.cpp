@@ -50,7 +50,8 @@ json KeyToJson(const KeyOptions& k) {
                 {"key_in", k.keyIn},  {"out", k.out},
                 {"show", k.show},     {"draft", k.draft},
                 {"sets", k.sets},     {"preset", k.preset},
-                {"frames", k.frames}, {"resolution", k.resolution}};
+                {"frames", k.frames}, {"resolution", k.resolution},
+                {"bg_fit", k.bgFit}};
 }
 
 KeyOptions KeyFromJson(const json& j) {
@@ -65,7 +66,27 @@ KeyOptions KeyFromJson(const json& j) {
     k.preset = j.at("preset").get<std::string>();
     k.frames = j.at("frames").get<std::string>();
     k.resolution = j.at("resolution").get<std::string>();
+    k.bgFit = j.at("bg_fit").get<std::string>();
     return k;
+}
+
+// A parameter value as it is held, field for field, so a task gets it exactly.
+json ValueToJson(const ParamValue& v) {
+    return json{v.value, v.colour[0], v.colour[1], v.colour[2], v.colour[3],
+                v.x,     v.y,         v.pointSet,  v.given};
+}
+
+ParamValue ValueFromJson(const json& j) {
+    if (!j.is_array() || j.size() != 9) throw std::runtime_error("a parameter value is damaged");
+    ParamValue v;
+    v.value = j.at(0).get<int32_t>();
+    for (int c = 0; c < 4; ++c)
+        v.colour[c] = j.at(1 + c).get<uint8_t>();
+    v.x = j.at(5).get<double>();
+    v.y = j.at(6).get<double>();
+    v.pointSet = j.at(7).get<bool>();
+    v.given = j.at(8).get<bool>();
+    return v;
 }
 
 json ReadJsonFile(const std::string& path, bool* found) {
@@ -119,6 +140,9 @@ json JobToJson(const FarmJob& job) {
     json chunks = json::array();
     for (const FarmChunk& c : job.chunks)
         chunks.push_back({c.first, c.last});
+    json values = json::array();
+    for (const ParamValue& v : job.values)
+        values.push_back(ValueToJson(v));
     json subs = json::array();
     for (const FarmSubmission& s : job.submissions)
         subs.push_back({{"time", s.time},
@@ -134,6 +158,9 @@ json JobToJson(const FarmJob& job) {
                 {"rate", job.rate},
                 {"frames", job.frames},
                 {"chunks", chunks},
+                {"width", job.width},
+                {"height", job.height},
+                {"values", values},
                 {"sequence_record", Hex(job.record)},
                 {"orvo", job.orvo},
                 {"partition", job.partition},
@@ -158,6 +185,10 @@ FarmJob JobFromJson(const json& j, const std::string& where) {
             if (k.first > k.last) throw std::runtime_error("a chunk ends before it starts");
             job.chunks.push_back(k);
         }
+        job.width = j.at("width").get<int>();
+        job.height = j.at("height").get<int>();
+        for (const json& v : j.at("values"))
+            job.values.push_back(ValueFromJson(v));
         if (!FromHex(j.at("sequence_record").get<std::string>(), &job.record))
             throw std::runtime_error("the sequence record is not hex");
         job.orvo = j.at("orvo").get<std::string>();

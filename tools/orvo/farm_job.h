@@ -4,7 +4,7 @@
 //
 // Job folder layout (on a filesystem every node sees):
 //   job.json              this description (written at submit, updated by resume)
-//   params.json           every parameter value of the shot, automatic choices included
+//   params.json           every parameter value of the shot as a preset (for orvo key)
 //   scripts/              the batch scripts the scheduler runs
 //   logs/                 one log per task attempt and per assembly
 //   records/NNNNNNNN.json one per rendered frame: result, file, size, checksum
@@ -47,8 +47,10 @@ struct FarmJob {
     std::string rate;        // frame rate of a video output
     std::vector<int> frames; // every frame of the shot, in order
     std::vector<FarmChunk> chunks;
-    std::vector<uint8_t> record; // the effect's sequence record after the first frame
-    std::string orvo;            // the tool on the nodes
+    int width = 0, height = 0;      // full-resolution foreground frame
+    std::vector<ParamValue> values; // every parameter, automatic choices included
+    std::vector<uint8_t> record;    // the effect's sequence record after the first frame
+    std::string orvo;               // the tool on the nodes
     std::string partition;
     std::vector<std::string> sbatch; // extra scheduler arguments, passed through
     std::vector<FarmSubmission> submissions;
