@@ -183,6 +183,9 @@ TEST_F(FarmFlow, KilledTaskIsReportedAndResumeFinishesTheShot) {
     killed.state = "running";
     WriteAttempt(job, 1, killed);
     const auto frame3Time = fs::last_write_time(Frame("farm", 3));
+    // What the killed task was writing stays under a temporary name, until the assembly.
+    std::ofstream(dir / "farm/.c.0004.orvo-tmp-4242-0.png") << "half a frame";
+    std::ofstream(dir / "farm/.notes.orvo-tmp-4242-1.txt") << "not the job's";
 
     const std::string status = Status();
     EXPECT_NE(status.find("chunks: 2 done, 0 running, 0 pending, 1 failed"), std::string::npos)
@@ -215,6 +218,8 @@ TEST_F(FarmFlow, KilledTaskIsReportedAndResumeFinishesTheShot) {
     EXPECT_EQ(fs::last_write_time(Frame("farm", 3)), frame3Time) << "frame 3 rendered again";
     EXPECT_EQ(FarmAssemble(jobDir), kExitOk);
     EXPECT_EQ(Differing(), std::vector<int>{});
+    EXPECT_FALSE(fs::exists(dir / "farm/.c.0004.orvo-tmp-4242-0.png"));
+    EXPECT_TRUE(fs::exists(dir / "farm/.notes.orvo-tmp-4242-1.txt"));
     testing::internal::CaptureStdout();
     EXPECT_EQ(FarmWait(jobDir, engine, 0.05), kExitOk);
     EXPECT_EQ(FarmResume(jobDir, engine, false), kExitOk); // complete: nothing to submit

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -268,6 +269,25 @@ std::vector<int> CountVideoFrames(const KeyPlan& plan) {
     while (fg->Next(&f))
         frames.push_back(fg->number());
     return frames;
+}
+
+// Every task has ended when the assembly runs: a temporary file of one of
+// the job's frames still there was left by a task that was killed.
+void RemoveStaleTemporaries(const FarmJob& job) {
+    const std::string mark = ".orvo-tmp-"; // how TempPathFor names them
+    std::set<std::string> prefixes;
+    for (int n : job.frames)
+        prefixes.insert("." + fs::path(job.FrameFile(n)).stem().string() + mark);
+    const fs::path folder = fs::path(job.FrameFile(job.frames.front())).parent_path();
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        const size_t cut = name.find(mark);
+        if (cut != std::string::npos && prefixes.count(name.substr(0, cut + mark.size()))) {
+            std::error_code rec;
+            fs::remove(it->path(), rec);
+        }
+    }
 }
 
 std::string JobName(const std::string& dir) {
@@ -548,6 +568,7 @@ int FarmAssemble(const std::string& dir) {
             fs::remove(job.FrameFile(n), ec);
         }
     }
+    RemoveStaleTemporaries(job);
     WriteFileAtomically(job.Path("assembly.json"), json{{"state", "done"},
                                                         {"output", job.output},
                                                         {"frames", job.frames.size()},
