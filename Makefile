@@ -12,7 +12,7 @@ PACKAGES := cmake g++ make pkg-config clang-format googletest libgtest-dev libgm
             g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
 
 .PHONY: all deps build test farm-test sanitize asan tsan demo windows windows-check windows32-check bench \
-        format clean mutate
+        fuzz memory format clean mutate
 
 all: build
 
@@ -104,8 +104,37 @@ SEED ?= 1
 mutate: deps
 	python3 scripts/mutate.py --count $(MUTANTS) --seed $(SEED) --jobs $(JOBS)
 
+# Render fuzzing (clang, libFuzzer, AddressSanitizer + UndefinedBehaviorSanitizer):
+# builds build-fuzz/tests/fuzz/render_fuzz and runs it for FUZZ_TIME seconds
+# from the seed corpus in tests/fuzz/corpus (new inputs go to build-fuzz/corpus,
+# crashes to build-fuzz/crash-*). Not part of `make test`.
+FUZZ_TIME ?= 60
+FUZZ_PACKAGES := clang libclang-rt-14-dev
+FUZZ_FLAGS ?=
+
+fuzz:
+	@./scripts/install-deps.sh $(PACKAGES) $(FUZZ_PACKAGES)
+	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	      -DCMAKE_CXX_COMPILER=clang++ -DORVO_SANITIZE=address,undefined -DORVO_FUZZ=ON \
+	      -DORVO_BUILD_TESTS=OFF -DORVO_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
+	cmake --build build-fuzz -j$(JOBS) --target render_fuzz
+	mkdir -p build-fuzz/corpus
+	ASAN_OPTIONS=detect_leaks=1 build-fuzz/tests/fuzz/render_fuzz -max_total_time=$(FUZZ_TIME) \
+	    -max_len=1200 -timeout=20 -print_final_stats=1 -artifact_prefix=build-fuzz/ \
+	    $(FUZZ_FLAGS) build-fuzz/corpus tests/fuzz/corpus
+
+# Peak memory of a full-quality 8K composite, and a 16K frame under a hard
+# address-space limit (MEMORY_LIMIT): it renders or fails cleanly.
+MEMORY_LIMIT ?= 3G
+
+memory: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j$(JOBS) --target large_frame
+	$(BUILD)/tests/fuzz/large_frame 7680 4320
+	prlimit --as=$$(numfmt --from=iec $(MEMORY_LIMIT)) $(BUILD)/tests/fuzz/large_frame 16000 16000; \
+	    status=$$?; [ $$status -eq 0 ] || [ $$status -eq 3 ] || [ $$status -eq 4 ]
+
 format:
 	@git ls-files '*.cpp' '*.h' '*.hpp' | xargs -r clang-format -i
 
 clean:
-	rm -rf build build-asan build-tsan build-bench build-win32 build-win64 demo
+	rm -rf build build-asan build-tsan build-bench build-win32 build-win64 build-fuzz demo

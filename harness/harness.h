@@ -176,6 +176,15 @@ class Host {
     void FailCheckout(int index, PF_Err err);
     // The copy callback fails with `err` (0 disables).
     void FailCopy(PF_Err err) { failCopy_ = err; }
+    // Downsampling factors as a broken host might send them (no checks, a
+    // zero denominator included).
+    void ForceDownsample(PF_RationalScale x, PF_RationalScale y) {
+        downsampleX_ = x;
+        downsampleY_ = y;
+    }
+    // Whether the utility callbacks offer host_get_handle_size (a host may
+    // leave it null); on by default.
+    void OfferHandleSize(bool on) { utils_.host_get_handle_size = on ? handleSize_ : nullptr; }
 
     // --- Host state and checks ---------------------------------------------
     PF_InData& InData() { return inData_; }
@@ -215,6 +224,7 @@ class Host {
     PF_InData inData_{};
     PF_OutData outData_{};
     PF_UtilCallbacks utils_{};
+    PF_HandleSize (*handleSize_)(PF_Handle) = nullptr;
     PF_Handle sequence_ = nullptr;
 
     std::vector<ParamInfo> params_;

@@ -8,47 +8,10 @@
 #include "bands/bandjob.h"
 #include "image/image.h"
 #include "image/object.h"
+#include "keyer/keyer_params.h"
 #include "platform/rect.h"
 
 struct ShadingLimits;
-
-// The parameter snapshot. Colours are red, green, blue doubles.
-class KeyerParams : public CObject {
-  public:
-    KeyerParams();
-    KeyerParams(const KeyerParams& other);
-    ~KeyerParams() override;
-    KeyerParams& operator=(const KeyerParams& other);
-    void SetDefaults();
-
-    int32_t assigned;
-    double bgCorrectionColor[3];
-    double bgCorrectionStrength;
-    double bgCorrectionBrightness;
-    int32_t bgCorrectionMode;
-    double separationColor[3];
-    double separationLevel;
-    double separationDeviation;
-    double transparencyColor[3];
-    double transparencyStrength;
-    double transparencyThreshold;
-    double shadowColor[3];
-    double shadowChroma;
-    double shadowBrightness;
-    double lightColor[3];
-    double lightChroma;
-    double lightBrightness;
-    double reflectionColor[3];
-    double reflectionChroma;
-    double reflectionBrightness;
-    double reflectionStrength;
-    double backingChromaticity[3];
-    double fgCorrectionColor[3];
-    double fgCorrectionStrength;
-    double fgCorrectionBrightness;
-    int32_t fgCorrectionMode;
-    double transparencyEdge;
-};
 
 // Channel indices of channelOrder and of arrays indexed by them.
 enum ChannelIndex { kChannelBlue = 0, kChannelGreen = 1, kChannelRed = 2 };
@@ -172,4 +135,7 @@ class CKeyer : public CObject {
     // Thread slots of every pass: 0 = one per processor. Set by the render
     // driver; tests set it to prove that bytes do not depend on it.
     uint16_t threadCount;
+    // Test seam: 1 runs the straightforward form of the stages that have a
+    // faster one, so that tests can compare the two. 0 in the plug-in.
+    int32_t straightforward;
 };

@@ -4,6 +4,8 @@
 
 #include <new>
 
+#include "platform/memory.h"
+
 #ifdef _WIN32
 
 #ifndef NOMINMAX
@@ -32,9 +34,15 @@ DWORD WINAPI ThreadTrampoline(LPVOID parameter) {
 ThreadHandle StartThread(ThreadProcedure procedure, void* argument) {
     if (!procedure) return nullptr;
     ThreadStart* start = new (std::nothrow) ThreadStart{procedure, argument};
-    if (!start) return nullptr;
+    if (!start) {
+        NoteAllocationFailure();
+        return nullptr;
+    }
     HANDLE thread = CreateThread(nullptr, 0, ThreadTrampoline, start, 0, nullptr);
-    if (!thread) delete start;
+    if (!thread) {
+        NoteAllocationFailure();
+        delete start;
+    }
     return thread;
 }
 
@@ -70,7 +78,9 @@ void SleepMilliseconds(uint32_t milliseconds) {
 }
 
 MutexHandle CreateUnnamedMutex() {
-    return CreateMutexA(nullptr, FALSE, nullptr);
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, nullptr);
+    if (!mutex) NoteAllocationFailure();
+    return mutex;
 }
 
 MutexWaitResult WaitForMutex(MutexHandle mutex) {
@@ -101,6 +111,7 @@ uint32_t ProcessorCount() {
 
 #else // standard library
 
+#include <pthread.h>
 #ifdef __linux__
 #include <sched.h>
 #endif
@@ -172,16 +183,31 @@ struct HeldMutexes {
     ~HeldMutexes() { Abandon(); }
 };
 
-HeldMutexes& CurrentHeldMutexes() {
-    thread_local HeldMutexes mutexes;
-    return mutexes;
+// The list of the calling thread, or null when there is no memory for it.
+// It hangs on a thread key rather than a thread_local object: the C library
+// ends the process when it cannot register a thread_local's destructor,
+// while a key's value costs nothing to register.
+HeldMutexes* CurrentHeldMutexes() {
+    static pthread_key_t key;
+    static const bool keyMade =
+        pthread_key_create(&key, [](void* list) { delete static_cast<HeldMutexes*>(list); }) == 0;
+    if (!keyMade) return nullptr;
+    HeldMutexes* list = static_cast<HeldMutexes*>(pthread_getspecific(key));
+    if (list == nullptr) {
+        list = new (std::nothrow) HeldMutexes;
+        if (list != nullptr && pthread_setspecific(key, list) != 0) {
+            delete list;
+            list = nullptr;
+        }
+    }
+    return list;
 }
 
 void RunThread(ThreadRecord* record, ThreadProcedure procedure, void* argument) {
     uint32_t result = procedure(argument);
     // Mutexes still held are abandoned before the thread counts as ended, so
     // that whoever waited for the thread finds them abandoned at once.
-    CurrentHeldMutexes().Abandon();
+    if (HeldMutexes* held = CurrentHeldMutexes()) held->Abandon();
     {
         std::lock_guard<std::mutex> guard(EndLock());
         record->exitCode = result;
@@ -196,10 +222,15 @@ void RunThread(ThreadRecord* record, ThreadProcedure procedure, void* argument) 
 ThreadHandle StartThread(ThreadProcedure procedure, void* argument) {
     if (!procedure) return nullptr;
     ThreadRecord* record = new (std::nothrow) ThreadRecord;
-    if (!record) return nullptr;
+    if (!record) {
+        NoteAllocationFailure();
+        return nullptr;
+    }
     try {
         record->thread = std::thread(RunThread, record, procedure, argument);
     } catch (...) {
+        // No memory or no thread left for it.
+        NoteAllocationFailure();
         delete record;
         return nullptr;
     }
@@ -267,6 +298,7 @@ MutexHandle CreateUnnamedMutex() {
     try {
         return new MutexRef(std::make_shared<MutexRecord>());
     } catch (...) {
+        NoteAllocationFailure();
         return nullptr;
     }
 }
@@ -282,8 +314,11 @@ MutexWaitResult WaitForMutex(MutexHandle mutex) {
     }
     record->released.wait(guard, [&record] { return !record->owned; });
     try {
-        CurrentHeldMutexes().held.push_back(record);
+        HeldMutexes* held = CurrentHeldMutexes();
+        if (held == nullptr) throw std::bad_alloc();
+        held->held.push_back(record);
     } catch (...) {
+        NoteAllocationFailure();
         return kMutexFailed;
     }
     record->owned = true;
@@ -306,7 +341,9 @@ int ReleaseMutexHandle(MutexHandle mutex) {
         record->owned = false;
         record->released.notify_one();
     }
-    std::vector<MutexRef>& held = CurrentHeldMutexes().held;
+    HeldMutexes* list = CurrentHeldMutexes();
+    if (list == nullptr) return 1;
+    std::vector<MutexRef>& held = list->held;
     for (size_t i = 0; i < held.size(); ++i) {
         if (held[i] == record) {
             held.erase(held.begin() + (std::ptrdiff_t)i);

@@ -534,7 +534,7 @@ int FarmTask(const std::string& dir, int chunk, Effect& effect) {
 int FarmAssemble(const std::string& dir) {
     FarmJob job = LoadJob(dir);
     auto fail = [&](const std::string& message) {
-        WriteFileAtomically(
+        WriteTextFile(
             job.Path("assembly.json"),
             json{{"state", "failed"}, {"message", message}, {"time", Now()}}.dump() + "\n");
         return Failure(message);
@@ -569,7 +569,7 @@ int FarmAssemble(const std::string& dir) {
         }
     }
     RemoveStaleTemporaries(job);
-    WriteFileAtomically(job.Path("assembly.json"), json{{"state", "done"},
+    WriteTextFile(job.Path("assembly.json"), json{{"state", "done"},
                                                         {"output", job.output},
                                                         {"frames", job.frames.size()},
                                                         {"time", Now()}}

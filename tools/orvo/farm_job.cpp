@@ -226,24 +226,13 @@ FarmJob LoadJob(const std::string& dir) {
 }
 
 void SaveJob(const FarmJob& job) {
-    WriteFileAtomically(job.Path("job.json"), JobToJson(job).dump(1) + "\n");
+    WriteTextFile(job.Path("job.json"), JobToJson(job).dump(1) + "\n");
 }
 
-void WriteFileAtomically(const std::string& path, const std::string& text) {
-    const std::string temp = TempPathFor(path);
-    {
-        std::ofstream out(temp, std::ios::binary);
-        out << text;
-        out.close();
-        if (!out) {
-            std::remove(temp.c_str());
-            throw Failure("cannot write \"" + path + "\"");
-        }
-    }
-    if (!CommitTemp(temp, path)) {
-        std::remove(temp.c_str());
-        throw Failure("cannot write \"" + path + "\": rename of the finished file failed");
-    }
+void WriteTextFile(const std::string& path, const std::string& text) {
+    std::string why;
+    if (!WriteFileAtomically(path, text.data(), text.size(), &why))
+        throw Failure("cannot write \"" + path + "\": " + why);
 }
 
 std::string FileChecksum(const std::string& path, uint64_t* size) {
@@ -286,7 +275,7 @@ void WriteRecord(const FarmJob& job, const FrameRecord& r) {
     } else {
         j["message"] = r.message;
     }
-    WriteFileAtomically(RecordPath(job, r.frame), j.dump() + "\n");
+    WriteTextFile(RecordPath(job, r.frame), j.dump() + "\n");
 }
 
 bool ReadRecord(const FarmJob& job, int frame, FrameRecord* r) {
@@ -326,7 +315,7 @@ std::string AttemptPath(const FarmJob& job, int chunk) {
 void WriteAttempt(const FarmJob& job, int chunk, const ChunkAttempt& a) {
     json j{{"state", a.state}, {"host", a.host}, {"pid", a.pid},     {"log", a.log},
            {"start", a.start}, {"end", a.end},   {"frame", a.frame}, {"message", a.message}};
-    WriteFileAtomically(AttemptPath(job, chunk), j.dump() + "\n");
+    WriteTextFile(AttemptPath(job, chunk), j.dump() + "\n");
 }
 
 bool ReadAttempt(const FarmJob& job, int chunk, ChunkAttempt* a) {

@@ -80,8 +80,8 @@ FarmJob LoadJob(const std::string& dir);
 // Writes job.json atomically.
 void SaveJob(const FarmJob& job);
 
-// Writes `text` to `path` through a temporary file and a rename.
-void WriteFileAtomically(const std::string& path, const std::string& text);
+// Writes `text` to `path` atomically (WriteFileAtomically); throws a failure naming it.
+void WriteTextFile(const std::string& path, const std::string& text);
 
 // 64-bit FNV-1a of a file's bytes, as 16 hex digits; empty when it cannot be read.
 std::string FileChecksum(const std::string& path, uint64_t* size);

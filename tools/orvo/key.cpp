@@ -177,13 +177,23 @@ void CheckOutputWritable(const std::string& out) {
                          Extension(first) + "\" (png, jpg, tif, exr, or a video: mov, mp4, mkv)");
 }
 
-// Reads the first frame of `source`, naming the file when memory runs out.
+// An input too big for the memory there is: exit 2, naming the file and,
+// when its header says, its size.
+ToolError TooBig(const std::string& path) {
+    std::string size;
+    if (auto in = OIIO::ImageInput::open(path))
+        size = " of " + SizeText(in->spec().width, in->spec().height) + " pixels";
+    return UsageError("cannot read \"" + path + "\": the picture" + size +
+                      " needs more memory than this process may use");
+}
+
+// Reads the first frame of `source`.
 Frame FirstFrame(Source& source, const std::string& path) {
     Frame f;
     try {
         if (!source.Next(&f)) throw UsageError("\"" + path + "\" has no frames");
     } catch (const std::bad_alloc&) {
-        throw Failure("not enough memory to read \"" + path + "\"");
+        throw TooBig(source.current().empty() ? path : source.current());
     }
     return f;
 }
@@ -193,7 +203,7 @@ std::unique_ptr<Source> Open(const std::string& path, FrameRole role, const Fram
     try {
         return OpenSource(path, role, range, repeat);
     } catch (const std::bad_alloc&) {
-        throw Failure("not enough memory to read \"" + path + "\"");
+        throw TooBig(path);
     }
 }
 

@@ -162,7 +162,7 @@ class SlurmEngine : public FarmEngine {
 
     static void WriteScript(const std::string& path, const std::string& what,
                             const std::string& command) {
-        WriteFileAtomically(path, "#!/bin/sh\n# " + what + "\nexec " + command + "\n");
+        WriteTextFile(path, "#!/bin/sh\n# " + what + "\nexec " + command + "\n");
     }
 
     // Runs sbatch; returns the job id it printed.

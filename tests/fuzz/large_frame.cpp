@@ -1,0 +1,115 @@
+// Large-frame check: renders one frame of the given size through the stand-in
+// host and the plug-in module, and prints the result, the time and the peak
+// resident memory, before and after the render, as one line:
+//
+//     large_frame WIDTH HEIGHT [draft] [MODULE]
+//
+// The frames are a synthetic green-screen plate over a background, "Show"
+// is "Composite" over the whole frame (high quality unless `draft`). Exit status: 0 when the
+// render succeeded, 3 when it failed cleanly (an error code, no host
+// complaint, the output left as it was), 1 for anything else. Used by
+// `make memory` (under a hard address-space limit for the too-big case).
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <string>
+
+#include "harness/harness.h"
+#include "host/params.h"
+#include "support/synthetic.h"
+
+namespace {
+
+long PeakKiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss; // KiB on Linux
+}
+
+bool AllZero(const harness::Frame& f) {
+    for (uint8_t b : f.pixels)
+        if (b != 0) return false;
+    return true;
+}
+
+int Run(int width, int height, bool draft, const char* module) {
+    harness::Host host;
+    host.LoadModule(module);
+    if (host.Setup() != PF_Err_NONE) {
+        std::fprintf(stderr, "large_frame: set-up failed\n");
+        return 1;
+    }
+    harness::Frame fg(width, height), bg(width, height), out(width, height);
+    synthetic::GreenScreen(fg.pixels.data(), width, height, fg.rowbytes);
+    synthetic::Background(bg.pixels.data(), width, height, bg.rowbytes);
+    host.SetLayer(ParamInput, &fg);
+    host.SetLayer(ParamBackground, &bg);
+    host.SetColor(ParamChromaColor, 40, 190, 60);
+    host.SetPopup(ParamShow, ShowComposite);
+    host.SetCheckbox(ParamCrop, false); // key the whole frame
+    host.SetQuality(!draft);
+
+    std::fill(out.pixels.begin(), out.pixels.end(), uint8_t(1)); // touch every page
+    const long before = PeakKiB();
+    const auto start = std::chrono::steady_clock::now();
+    harness::RenderResult r = host.Render(out);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const long after = PeakKiB();
+    host.Teardown();
+
+    const bool clean = host.Problems().empty();
+    std::printf("%dx%d %s: err %d%s%s, %.2f s, peak RSS %.1f MiB before the render (the host's "
+                "three frames), %.1f MiB after (+%.1f MiB)\n",
+                width, height, draft ? "draft" : "high quality", int(r.err),
+                r.message.empty() ? "" : ", message: ", r.message.c_str(), seconds, before / 1024.0,
+                after / 1024.0, (after - before) / 1024.0);
+    for (const std::string& p : host.Problems())
+        std::printf("host complaint: %s\n", p.c_str());
+    if (!clean) return 1;
+    if (r.err == PF_Err_NONE && r.message.empty()) return 0;
+    // A refused frame must leave the output as the host cleared it.
+    if (!AllZero(out)) {
+        std::printf("the failed render wrote the output\n");
+        return 1;
+    }
+    return 3;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: large_frame WIDTH HEIGHT [draft] [MODULE]\n");
+        return 2;
+    }
+    const int width = std::atoi(argv[1]), height = std::atoi(argv[2]);
+    bool draft = false;
+    const char* module = ORVO_MODULE_PATH;
+    for (int i = 3; i < argc; ++i) {
+        if (std::strcmp(argv[i], "draft") == 0)
+            draft = true;
+        else
+            module = argv[i];
+    }
+    if (width <= 0 || height <= 0 || width > 65535 || height > 65535) {
+        std::fprintf(stderr, "large_frame: width and height must be 1 to 65535\n");
+        return 2;
+    }
+    try {
+        return Run(width, height, draft, module);
+    } catch (const std::bad_alloc&) {
+        // The host's own frames did not fit: nothing was rendered.
+        std::printf("%dx%d: the host could not allocate its frames\n", width, height);
+        return 4;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "large_frame: %s\n", e.what());
+        return 1;
+    }
+}
