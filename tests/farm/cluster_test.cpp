@@ -47,7 +47,7 @@ class FarmCluster : public ::testing::Test {
         ASSERT_TRUE(started) << r.err;
         setenv("SLURM_CONF", (cluster + "/slurm.conf").c_str(), 1);
 
-        // A 24-frame plate sequence and a video of it with sound, at 320x180.
+        // A 24-frame plate sequence and a 12-frame video of it with sound, at 320x180.
         fs::create_directories(*scratch / "in");
         r = RunProgram({"ffmpeg", "-v", "error", "-i",
                         kShared + "/seq-green-960x540/frame.%04d.png", "-vf", "scale=320:180",
@@ -67,7 +67,9 @@ class FarmCluster : public ::testing::Test {
                         "-f",
                         "lavfi",
                         "-i",
-                        "sine=frequency=440:duration=1",
+                        "sine=frequency=440:duration=0.5",
+                        "-frames:v",
+                        "12",
                         "-c:v",
                         "libx264",
                         "-pix_fmt",
@@ -193,7 +195,7 @@ TEST_F(FarmCluster, VideoDecodesToTheFramesOfOneMachine) {
     RunResult r = RunOrvo(Key("one.mov", "key", "in/plate.mp4"));
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> submit = Key("farm.mov", "submit", "in/plate.mp4");
-    submit.insert(submit.end(), {"--job-dir", *scratch / "job-video", "--chunk", "8"});
+    submit.insert(submit.end(), {"--job-dir", *scratch / "job-video", "--chunk", "6"});
     r = RunOrvo(submit);
     ASSERT_EQ(r.status, 0) << r.err;
     r = RunOrvo({"farm", "wait", *scratch / "job-video", "--interval", "0.5"});
