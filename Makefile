@@ -21,7 +21,7 @@ TEST_DEPS := $(DEMO_DEPS) $(VIDEO_PACKAGES) $(TEST_PACKAGES)
 PACKAGES := $(TEST_DEPS) $(BENCH_PACKAGES) $(FORMAT_PACKAGES) $(WINDOWS_PACKAGES)
 
 .PHONY: all deps deps-demo deps-test deps-windows deps-bench configure build test sanitize asan tsan demo windows \
-        windows-check windows32-check bench fuzz memory format clean mutate
+        windows-check windows32-check bench farm-test fuzz memory format clean mutate
 
 all: build
 
@@ -50,6 +50,13 @@ build: deps-test
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+
+# `orvo farm` against a two-node Slurm cluster on this machine, which the test
+# starts (scripts/farm-cluster.sh, installing Slurm and munge if missing) and
+# stops again. Needs root.
+farm-test: build
+	cmake --build $(BUILD) -j$(JOBS) --target test_farm_cluster
+	$(BUILD)/tests/farm/test_farm_cluster
 
 # Keys the bundled green-screen sample: demo/composite.png and demo/views.png.
 # Builds only the tool and the plug-in (no tests, no video packages).
@@ -132,7 +139,7 @@ FUZZ_PACKAGES := clang libclang-rt-14-dev
 FUZZ_FLAGS ?=
 
 fuzz:
-	@./scripts/install-deps.sh $(PACKAGES) $(FUZZ_PACKAGES)
+	@./scripts/install-deps.sh $(BUILD_PACKAGES) $(FUZZ_PACKAGES)
 	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
 	      -DCMAKE_CXX_COMPILER=clang++ -DORVO_SANITIZE=address,undefined -DORVO_FUZZ=ON \
 	      -DORVO_BUILD_TESTS=OFF -DORVO_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
