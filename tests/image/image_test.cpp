@@ -67,9 +67,12 @@ std::vector<long long> Column(const CImageBaseClass& image, int x, int rows) {
 
 TEST(ImageCreate, OwnedAndWrappedGeometry) {
     CImageBaseClass image;
-    EXPECT_EQ(L(image.pixels != nullptr, image.bytesPerPixel, image.componentStep, image.fieldMode,
-                image.fieldOrder, image.ownsPixels, image.undefined),
-              L(0, 0, 1, 0, 1, 0, 1));
+    EXPECT_EQ(L(image.pixels != nullptr, image.bytesPerPixel, image.componentOffset,
+                image.componentCount, image.componentStep, image.rowGap, image.rowStride,
+                image.pixelStep, image.fieldMode, image.fieldOrder, image.ownsPixels,
+                image.undefined, IsRectEmpty(&image.view), IsRectEmpty(&image.viewAtOrigin),
+                IsRectEmpty(&image.bounds)),
+              L(0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 1, 1, 1, 1));
     EXPECT_EQ(image.GetRuntimeClass(), &CImageBaseClass::classCImageBaseClass);
     ASSERT_EQ(image.Create(7, 5, 3, nullptr), 1);
     EXPECT_EQ(L(image.ownsPixels, image.undefined, image.rowStride, image.rowGap, image.pixelStep,
@@ -240,10 +243,11 @@ TEST(ImageCopy, RectanglesInsideAndOutside) {
                                         << "," << r.right << "," << r.bottom);
         CImageBaseClass dest;
         ASSERT_EQ(dest.Create(6, 5, 1, nullptr), 1);
-        const int ok = c.op == kCopyRect      ? dest.CopyRect(&source, &r, 0, 0)
-                       : c.op == kCopyOutside ? dest.CopyOutsideRect(&source, &r, 0, 0)
-                       : c.op == kFillRect    ? dest.FillRect(&r, &seven, 0, 0)
-                                              : dest.FillOutsideRect(&r, &seven, 0, 0);
+        // Field coordinates mean nothing in frame layout.
+        const int ok = c.op == kCopyRect      ? dest.CopyRect(&source, &r, 0, 1)
+                       : c.op == kCopyOutside ? dest.CopyOutsideRect(&source, &r, 0, 1)
+                       : c.op == kFillRect    ? dest.FillRect(&r, &seven, 0, 1)
+                                              : dest.FillOutsideRect(&r, &seven, 0, 1);
         EXPECT_EQ(L(ok, dest.undefined), L(1, c.undefined));
         for (int y = 0; y < 5; ++y)
             for (int x = 0; x < 6; ++x) {
@@ -296,9 +300,12 @@ TEST(ImageCopy, SelectedComponentsAndUndefinedSources) {
     ASSERT_EQ(blank.Create(5, 3, 3, nullptr), 1);
     RECT rect = {0, 0, 2, 2};
     const uint8_t kept = dest.pixels[0];
-    for (int useRect : {0, 1}) {
+    for (int op : {0, 1, 2}) {
         dest.SetUndefined(0);
-        EXPECT_EQ(useRect ? dest.CopyRect(&blank, &rect, 0, 0) : dest.Copy(&blank, 0), 1);
+        EXPECT_EQ(op == 0   ? dest.Copy(&blank, 0)
+                  : op == 1 ? dest.CopyRect(&blank, &rect, 0, 0)
+                            : dest.CopyOutsideRect(&blank, &rect, 0, 0),
+                  1);
         EXPECT_EQ(L(dest.undefined, dest.pixels[0]), L(1, kept));
     }
 }

@@ -126,6 +126,9 @@ TEST(Threads, BadSetsFailAndHandlesCloseWhileRunning) {
     EXPECT_EQ(WaitForAnyThread(none, 0), -1);
     EXPECT_EQ(WaitForAllThreads(none, 1), kWaitFailed);
     EXPECT_EQ(WaitForAllThreads(none, 0), kWaitDone);
+    std::vector<ThreadHandle> tooMany(kMaxWaitHandles + 1, nullptr);
+    EXPECT_EQ(WaitForAnyThread(tooMany.data(), kMaxWaitHandles + 1), -1);
+    EXPECT_EQ(WaitForAllThreads(tooMany.data(), kMaxWaitHandles + 1), kWaitFailed);
     EXPECT_EQ(StartThread(nullptr, nullptr), nullptr);
     EXPECT_EQ(CloseThreadHandle(nullptr), 0);
 
