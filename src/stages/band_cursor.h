@@ -78,3 +78,14 @@ inline void StoreChannels(const double* v, uint8_t* rgb) {
     rgb[1] = ClampToByte(v[1]);
     rgb[2] = ClampToByte(v[0]);
 }
+
+// Paints a colour pixel, and copies one.
+inline void PaintRgb(uint8_t* rgb, uint8_t red, uint8_t green, uint8_t blue) {
+    rgb[0] = red;
+    rgb[1] = green;
+    rgb[2] = blue;
+}
+
+inline void CopyRgb(uint8_t* dst, const uint8_t* src) {
+    PaintRgb(dst, src[0], src[1], src[2]);
+}

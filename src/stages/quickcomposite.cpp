@@ -11,33 +11,25 @@ namespace {
 int QuickCompositeWorker(CJobSlice* slice) {
     if (!slice->ready) return 0;
     const CKeyer* keyer = static_cast<const CKeyer*>(slice->context);
-    const bool hasKeyIn = keyer->hasKeyIn != 0;
+    const ConstBandRows matte(keyer->matteImage, slice);
+    const ConstBandRows fg(keyer->foregroundImage, slice);
+    const ConstBandRows bg(keyer->backgroundImage, slice);
+    const BandRows out(keyer->outputImage, slice);
+    const ConstBandRows keyIn(keyer->hasKeyIn ? keyer->keyInMatte : nullptr, slice);
 
-    const uint16_t width = slice->width;
-    ConstBandCursor matte(keyer->matteImage, slice);
-    ConstBandCursor fg(keyer->foregroundImage, slice);
-    ConstBandCursor bg(keyer->backgroundImage, slice);
-    BandCursor out(keyer->outputImage, slice);
-    ConstBandCursor keyIn(hasKeyIn ? keyer->keyInMatte : nullptr, slice);
-
-    for (uint16_t row = 0; row < slice->rows; ++row) {
-        for (uint16_t col = 0; col < width; ++col) {
-            const uint8_t k = hasKeyIn ? *keyIn : 0;
-            const uint8_t* src = (*matte != 0 && k == 0) ? fg.p : bg.p;
-            out[0] = src[0];
-            out[1] = src[1];
-            out[2] = src[2];
-            matte.Next();
-            fg.Next();
-            bg.Next();
-            out.Next();
-            keyIn.Next();
+    for (int32_t row = 0; row < slice->rows; ++row) {
+        const uint8_t* m = matte.Row(row);
+        const uint8_t* f = fg.Row(row);
+        const uint8_t* b = bg.Row(row);
+        const uint8_t* k = keyIn.Row(row);
+        uint8_t* o = out.Row(row);
+        for (int32_t x = 0; x < slice->width; ++x, o += out.step) {
+            const bool foreground = m[x * matte.step] != 0 && (!k || k[x * keyIn.step] == 0);
+            const uint8_t* src = foreground ? f + x * fg.step : b + x * bg.step;
+            o[0] = src[0];
+            o[1] = src[1];
+            o[2] = src[2];
         }
-        matte.NextRow();
-        fg.NextRow();
-        bg.NextRow();
-        out.NextRow();
-        keyIn.NextRow();
     }
     return 1;
 }

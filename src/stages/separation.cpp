@@ -12,58 +12,108 @@
 
 namespace {
 
+// The share f of the separation colour taken away, by the byte sum s: 0 at
+// black and white, 0.75 at mid grey.
+struct ShareTable {
+    double f[766];
+    ShareTable() {
+        for (int i = 0; i < 766; ++i) {
+            const double s = i;
+            f[i] = (765.0 - s) * s / 195075.0;
+        }
+    }
+};
+
+// Per-slice constants; colours indexed by channel.
+struct SeparationSetup {
+    double k[3];
+    double kNorm;
+    double level;
+    double cosineLimit;
+    bool dominanceTest;
+};
+
+// The backing's channel ranking, known when compiled (the six orders) or not.
+template <int D, int M> struct FixedRanking {
+    static constexpr int dominant = D, middle = M, smallest = 3 - D - M;
+};
+struct Ranking {
+    int32_t dominant, middle, smallest;
+};
+
+// 0 (backing) or 1 (foreground) for the pixel's bytes.
+template <typename Rank>
+inline uint8_t SeparatePixel(const SeparationSetup& ss, const Rank& rank, const double* share,
+                             const uint8_t* rgb) {
+    double v[3];
+    LoadChannels(rgb, v);
+    if (ss.dominanceTest) {
+        const double f = share[rgb[0] + rgb[1] + rgb[2]];
+        double q[3];
+        for (int c = 0; c < 3; ++c)
+            q[c] = v[c] - ss.k[c] * f;
+        const double lead = q[rank.dominant];
+        if (lead >= ss.level && q[rank.middle] < lead && q[rank.smallest] < lead) return 0;
+    }
+    const double G = v[kChannelGreen], R = v[kChannelRed], B = v[kChannelBlue];
+    const double n = std::sqrt(G * G + B * B + R * R);
+    if (n < 1e-8) return 0; // black counts as backing
+    const double c =
+        (ss.k[kChannelGreen] * G + ss.k[kChannelRed] * R + ss.k[kChannelBlue] * B) / (n * ss.kNorm);
+    return c < ss.cosineLimit ? 1 : 0;
+}
+
+template <typename Rank>
+void SeparateBand(const SeparationSetup& ss, const Rank& rank, const CKeyer* keyer,
+                  const CJobSlice* slice) {
+    static const ShareTable share;
+    const ConstBandRows fg(keyer->foregroundImage, slice);
+    const BandRows matte(keyer->matteImage, slice);
+    for (int32_t row = 0; row < slice->rows; ++row) {
+        const uint8_t* src = fg.Row(row);
+        uint8_t* dst = matte.Row(row);
+        for (int32_t x = 0; x < slice->width; ++x, src += fg.step, dst += matte.step)
+            *dst = SeparatePixel(ss, rank, share.f, src);
+    }
+}
+
+template <int D, int M>
+void SeparateFixed(const SeparationSetup& ss, const CKeyer* keyer, const CJobSlice* slice) {
+    SeparateBand(ss, FixedRanking<D, M>(), keyer, slice);
+}
+
 int SeparateWorker(CJobSlice* slice) {
     if (!slice->ready) return 0;
     const CKeyer* keyer = static_cast<const CKeyer*>(slice->context);
     const KeyerParams params(keyer->params);
-    const int32_t dominant = keyer->channelOrder[0];
-    const int32_t middle = keyer->channelOrder[1];
-    const int32_t smallest = keyer->channelOrder[2];
-    if (dominant < 0 || dominant > 2 || middle < 0 || middle > 2 || smallest < 0 || smallest > 2)
-        return 0;
+    const Ranking rank{keyer->channelOrder[0], keyer->channelOrder[1], keyer->channelOrder[2]};
+    for (int32_t c : {rank.dominant, rank.middle, rank.smallest})
+        if (c < 0 || c > 2) return 0;
 
-    const double kR = params.separationColor[0];
-    const double kG = params.separationColor[1];
-    const double kB = params.separationColor[2];
-    const double kNorm = std::sqrt(kG * kG + kR * kR + kB * kB);
-    if (kNorm < 1e-8) return 0;
-    const double level = params.separationLevel;
-    const double cosineLimit = std::pow(1.0 - params.separationDeviation, 0.1);
-    const bool dominanceTest = level < 50.0;
+    SeparationSetup ss;
+    ss.k[kChannelRed] = params.separationColor[0];
+    ss.k[kChannelGreen] = params.separationColor[1];
+    ss.k[kChannelBlue] = params.separationColor[2];
+    const double kR = ss.k[kChannelRed], kG = ss.k[kChannelGreen], kB = ss.k[kChannelBlue];
+    ss.kNorm = std::sqrt(kG * kG + kR * kR + kB * kB);
+    if (ss.kNorm < 1e-8) return 0;
+    ss.level = params.separationLevel;
+    ss.cosineLimit = std::pow(1.0 - params.separationDeviation, 0.1);
+    ss.dominanceTest = ss.level < 50.0;
 
-    const uint16_t width = slice->width;
-    ConstBandCursor src(keyer->foregroundImage, slice);
-    BandCursor dst(keyer->matteImage, slice);
-
-    for (uint16_t row = 0; row < slice->rows; ++row) {
-        for (uint16_t col = 0; col < width; ++col, src.Next(), dst.Next()) {
-            const double r = src[0];
-            const double g = src[1];
-            const double b = src[2];
-            if (dominanceTest) {
-                const double s = g + r + b;
-                const double f = (765.0 - s) * s / 195075.0;
-                double q[3];
-                q[kChannelBlue] = b - kB * f;
-                q[kChannelGreen] = g - kG * f;
-                q[kChannelRed] = r - kR * f;
-                const double lead = q[dominant];
-                if (lead >= level && q[middle] < lead && q[smallest] < lead) {
-                    *dst = 0;
-                    continue;
-                }
-            }
-            const double n = std::sqrt(g * g + b * b + r * r);
-            if (n < 1e-8) {
-                *dst = 0; // black counts as backing
-                continue;
-            }
-            const double c = (kG * g + kR * r + kB * b) / (n * kNorm);
-            *dst = c < cosineLimit ? 1 : 0;
-        }
-        src.NextRow();
-        dst.NextRow();
+    // The six rankings compiled in; any other (a channel named twice) as read.
+    using Band = void (*)(const SeparationSetup&, const CKeyer*, const CJobSlice*);
+    static const Band fixed[3][3] = {
+        {nullptr, SeparateFixed<0, 1>, SeparateFixed<0, 2>},
+        {SeparateFixed<1, 0>, nullptr, SeparateFixed<1, 2>},
+        {SeparateFixed<2, 0>, SeparateFixed<2, 1>, nullptr},
+    };
+    const Band band = fixed[rank.dominant][rank.middle];
+    if (band && rank.smallest == 3 - rank.dominant - rank.middle) {
+        band(ss, keyer, slice);
+        return 1;
     }
+    SeparateBand(ss, rank, keyer, slice);
     return 1;
 }
 

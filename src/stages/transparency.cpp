@@ -29,17 +29,16 @@ int GradeTransparencyWorker(CJobSlice* slice) {
     const double threshold = params.transparencyThreshold;
     const double strength = params.transparencyStrength;
 
-    const uint16_t width = slice->width;
-    ConstBandCursor src(keyer->foregroundImage, slice);
-    BandCursor dst(keyer->matteImage, slice);
-
-    for (uint16_t row = 0; row < slice->rows; ++row) {
-        for (uint16_t col = 0; col < width; ++col, src.Next(), dst.Next()) {
-            if (*dst == 0) continue;
+    const ConstBandRows fg(keyer->foregroundImage, slice);
+    const BandRows matte(keyer->matteImage, slice);
+    for (int32_t row = 0; row < slice->rows; ++row) {
+        const uint8_t* src = fg.Row(row);
+        uint8_t* dst = matte.Row(row);
+        for (int32_t x = 0; x < slice->width; ++x) {
+            uint8_t& a = dst[x * matte.step];
+            if (a == 0) continue;
             double c[3];
-            c[kChannelRed] = src[0];
-            c[kChannelGreen] = src[1];
-            c[kChannelBlue] = src[2];
+            LoadChannels(src + x * fg.step, c);
             const double s = c[kChannelRed] + c[kChannelGreen] + c[kChannelBlue];
 
             double rel[3];
@@ -68,17 +67,13 @@ int GradeTransparencyWorker(CJobSlice* slice) {
                 v = std::sqrt((m - threshold) / (1.0 - threshold)) * m;
             v = v * strength;
 
-            uint8_t alpha;
             if (v >= 1.0)
-                alpha = 0;
+                a = 0;
             else if (v <= 0.008)
-                alpha = 255;
+                a = 255;
             else
-                alpha = (uint8_t)((1.0 - v) * 255.0);
-            *dst = alpha;
+                a = (uint8_t)((1.0 - v) * 255.0);
         }
-        src.NextRow();
-        dst.NextRow();
     }
     return 1;
 }
