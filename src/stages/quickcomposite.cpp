@@ -1,16 +1,19 @@
 // Quick composite for draft renders: a hard switch between foreground and
 // background by the separation mask alone, with the key-in layer as hold-out.
+// Each worker separates a row and keys it at once, while it is in the cache.
 #include <cstdint>
 
 #include "bands/bandjob.h"
 #include "keyer/keyer.h"
 #include "stages/band_cursor.h"
+#include "stages/separation.h"
 
 namespace {
 
 int QuickCompositeWorker(CJobSlice* slice) {
     if (!slice->ready) return 0;
     const CKeyer* keyer = static_cast<const CKeyer*>(slice->context);
+    const SliceSeparation separation(keyer, slice);
     const ConstBandRows matte(keyer->matteImage, slice);
     const ConstBandRows fg(keyer->foregroundImage, slice);
     const ConstBandRows bg(keyer->backgroundImage, slice);
@@ -18,6 +21,8 @@ int QuickCompositeWorker(CJobSlice* slice) {
     const ConstBandRows keyIn(keyer->hasKeyIn ? keyer->keyInMatte : nullptr, slice);
 
     for (int32_t row = 0; row < slice->rows; ++row) {
+        // A slice that cannot be separated keys by the matte as it was.
+        if (separation.Valid()) separation.Row(row);
         const uint8_t* m = matte.Row(row);
         const uint8_t* f = fg.Row(row);
         const uint8_t* b = bg.Row(row);
@@ -37,12 +42,12 @@ int QuickCompositeWorker(CJobSlice* slice) {
 } // namespace
 
 int CKeyer::RenderQuickComposite() {
-    if (!Separate()) return 0;
-    if (!matteImage || !foregroundImage || !backgroundImage || !outputImage) return 0;
-    if (hasKeyIn && !keyInMatte) return 0;
-
     RECT band = BandRect();
-    if (IsRectEmpty(&band)) {
+    const bool layers = matteImage && foregroundImage && backgroundImage && outputImage &&
+                        (!hasKeyIn || keyInMatte);
+    // Without its layers, or with nothing to key, the separation runs on its own.
+    if (!layers || IsRectEmpty(&band)) {
+        if (!Separate() || !layers) return 0;
         if (cropEnabled) outputImage->CopyRect(backgroundImage, &cropRect, 0, 0);
         return 1;
     }
@@ -50,8 +55,6 @@ int CKeyer::RenderQuickComposite() {
     if (!RunRowBands(QuickCompositeWorker, this, &band)) return 0;
 
     // The matte holds only the separation mask.
-    separationDirty = 1;
-    compositeDirty = 1;
-    spillShadowDirty = 1;
+    InvalidateMatte();
     return 1;
 }

@@ -9,6 +9,7 @@
 #include "bands/bandjob.h"
 #include "keyer/keyer.h"
 #include "stages/band_cursor.h"
+#include "stages/separation.h"
 
 namespace {
 
@@ -24,26 +25,23 @@ struct ShareTable {
     }
 };
 
-// Per-slice constants; colours indexed by channel.
-struct SeparationSetup {
-    double k[3];
-    double kNorm;
-    double level;
-    double cosineLimit;
-    bool dominanceTest;
-};
+using Setup = SliceSeparation::Setup;
 
-// The backing's channel ranking, known when compiled (the six orders) or not.
+// The backing's channel ranking, known when compiled (the six orders) or read
+// from the setup.
 template <int D, int M> struct FixedRanking {
+    explicit FixedRanking(const Setup&) {}
     static constexpr int dominant = D, middle = M, smallest = 3 - D - M;
 };
 struct Ranking {
+    explicit Ranking(const Setup& ss)
+        : dominant(ss.dominant), middle(ss.middle), smallest(ss.smallest) {}
     int32_t dominant, middle, smallest;
 };
 
 // 0 (backing) or 1 (foreground) for the pixel's bytes.
 template <typename Rank>
-inline uint8_t SeparatePixel(const SeparationSetup& ss, const Rank& rank, const double* share,
+inline uint8_t SeparatePixel(const Setup& ss, const Rank& rank, const double* share,
                              const uint8_t* rgb) {
     double v[3];
     LoadChannels(rgb, v);
@@ -63,61 +61,57 @@ inline uint8_t SeparatePixel(const SeparationSetup& ss, const Rank& rank, const 
     return c < ss.cosineLimit ? 1 : 0;
 }
 
-template <typename Rank>
-void SeparateBand(const SeparationSetup& ss, const Rank& rank, const CKeyer* keyer,
-                  const CJobSlice* slice) {
-    static const ShareTable share;
-    const ConstBandRows fg(keyer->foregroundImage, slice);
-    const BandRows matte(keyer->matteImage, slice);
-    for (int32_t row = 0; row < slice->rows; ++row) {
-        const uint8_t* src = fg.Row(row);
-        uint8_t* dst = matte.Row(row);
-        for (int32_t x = 0; x < slice->width; ++x, src += fg.step, dst += matte.step)
-            *dst = SeparatePixel(ss, rank, share.f, src);
-    }
-}
-
-template <int D, int M>
-void SeparateFixed(const SeparationSetup& ss, const CKeyer* keyer, const CJobSlice* slice) {
-    SeparateBand(ss, FixedRanking<D, M>(), keyer, slice);
-}
-
 int SeparateWorker(CJobSlice* slice) {
     if (!slice->ready) return 0;
-    const CKeyer* keyer = static_cast<const CKeyer*>(slice->context);
-    const KeyerParams params(keyer->params);
-    const Ranking rank{keyer->channelOrder[0], keyer->channelOrder[1], keyer->channelOrder[2]};
-    for (int32_t c : {rank.dominant, rank.middle, rank.smallest})
-        if (c < 0 || c > 2) return 0;
+    const SliceSeparation separation(static_cast<const CKeyer*>(slice->context), slice);
+    if (!separation.Valid()) return 0;
+    for (int32_t row = 0; row < slice->rows; ++row)
+        separation.Row(row);
+    return 1;
+}
 
-    SeparationSetup ss;
+} // namespace
+
+template <typename Rank> void SliceSeparation::RowOf(const SliceSeparation& s, int32_t row) {
+    static const ShareTable share;
+    const Rank rank(s.setup);
+    const ConstBandRows fg(s.keyer->foregroundImage, s.slice);
+    const BandRows matte(s.keyer->matteImage, s.slice);
+    const uint8_t* src = fg.Row(row);
+    uint8_t* dst = matte.Row(row);
+    for (int32_t x = 0; x < s.slice->width; ++x, src += fg.step, dst += matte.step)
+        *dst = SeparatePixel(s.setup, rank, share.f, src);
+}
+
+SliceSeparation::SliceSeparation(const CKeyer* keyerIn, const CJobSlice* sliceIn)
+    : keyer(keyerIn), slice(sliceIn) {
+    const KeyerParams params(keyer->params);
+    Setup& ss = setup;
+    ss.dominant = keyer->channelOrder[0];
+    ss.middle = keyer->channelOrder[1];
+    ss.smallest = keyer->channelOrder[2];
+    for (int32_t c : {ss.dominant, ss.middle, ss.smallest})
+        if (c < 0 || c > 2) return;
+
     ss.k[kChannelRed] = params.separationColor[0];
     ss.k[kChannelGreen] = params.separationColor[1];
     ss.k[kChannelBlue] = params.separationColor[2];
     const double kR = ss.k[kChannelRed], kG = ss.k[kChannelGreen], kB = ss.k[kChannelBlue];
     ss.kNorm = std::sqrt(kG * kG + kR * kR + kB * kB);
-    if (ss.kNorm < 1e-8) return 0;
+    if (ss.kNorm < 1e-8) return;
     ss.level = params.separationLevel;
     ss.cosineLimit = std::pow(1.0 - params.separationDeviation, 0.1);
     ss.dominanceTest = ss.level < 50.0;
 
     // The six rankings compiled in; any other (a channel named twice) as read.
-    using Band = void (*)(const SeparationSetup&, const CKeyer*, const CJobSlice*);
-    static const Band fixed[3][3] = {
-        {nullptr, SeparateFixed<0, 1>, SeparateFixed<0, 2>},
-        {SeparateFixed<1, 0>, nullptr, SeparateFixed<1, 2>},
-        {SeparateFixed<2, 0>, SeparateFixed<2, 1>, nullptr},
+    static const RowFunction fixed[3][3] = {
+        {nullptr, RowOf<FixedRanking<0, 1>>, RowOf<FixedRanking<0, 2>>},
+        {RowOf<FixedRanking<1, 0>>, nullptr, RowOf<FixedRanking<1, 2>>},
+        {RowOf<FixedRanking<2, 0>>, RowOf<FixedRanking<2, 1>>, nullptr},
     };
-    const Band band = fixed[rank.dominant][rank.middle];
-    if (band && rank.smallest == 3 - rank.dominant - rank.middle) {
-        band(ss, keyer, slice);
-        return 1;
-    }
-    SeparateBand(ss, rank, keyer, slice);
-    return 1;
+    rowFunction = fixed[ss.dominant][ss.middle];
+    if (!rowFunction || ss.smallest != 3 - ss.dominant - ss.middle) rowFunction = RowOf<Ranking>;
 }
-
-} // namespace
 
 int CKeyer::Separate() {
     if (!foregroundImage || !matteImage) return 0;
