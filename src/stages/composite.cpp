@@ -31,6 +31,7 @@ inline double Likeness(double x, double c) {
 // sum or matte value, doubles computed by the very expressions the steps use.
 struct CompositeSetup {
     ShadingLimits limits;
+    ShadingRatioTable shading;
     int32_t dom, mid, min;
     double chroma[3];
     double backing[3];
@@ -179,22 +180,25 @@ inline void CorrectForeground(const CompositeSetup& cs, double r, double* px) {
 inline void ComposePixel(const CompositeSetup& cs, const uint8_t* fg, uint8_t a, uint8_t d,
                          const uint8_t* under, const uint8_t* bg, const float* ratio,
                          uint8_t* out) {
-    double px[3], q[3];
-    LoadChannels(fg, px);
-    LoadChannels(under, q);
-    const int sum = fg[0] + fg[1] + fg[2];
-    const double s = sum;
-    const double h = ratio ? double(*ratio) : ShadingRatio(cs.limits, px, s, cs.dom, cs.min);
+    const int v[3] = {fg[2], fg[1], fg[0]};
+    const int sum = v[0] + v[1] + v[2];
+    const double h = ratio ? double(*ratio) : cs.shading.Ratio(v, sum);
 
     if (a == 0) {
         if (h == 1) {
             CopyRgb(out, under); // lit like the backing: the underlay as it is
             return;
         }
+        double q[3];
+        LoadChannels(under, q);
         BackingPixel(cs, h, q);
         StoreChannels(q, out);
         return;
     }
+    double px[3], q[3];
+    LoadChannels(fg, px);
+    LoadChannels(under, q);
+    const double s = sum;
     const double tau = cs.transparency[a];
     const double r = ReflectionWeight(cs, px, s, d, tau);
     SpillColour(cs, px, sum, h, r, q);
@@ -225,6 +229,7 @@ int CompositeWorker(CJobSlice* slice) {
     cs.dom = keyer->channelOrder[0];
     cs.mid = keyer->channelOrder[1];
     cs.min = keyer->channelOrder[2];
+    cs.shading.Build(cs.limits, cs.dom, cs.min);
     const double* sep = keyer->defaultParams.separationColor;
     for (int c = 0; c < 3; ++c) {
         cs.chroma[c] = p.backingChromaticity[2 - c];

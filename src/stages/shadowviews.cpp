@@ -14,8 +14,8 @@ static int ViewWorker(CJobSlice* slice, uint8_t neutral, PaintRatio paintRatio) 
     CKeyer* keyer = static_cast<CKeyer*>(slice->context);
     ShadingLimits limits;
     if (!keyer->ComputeShadingLimits(limits)) return 0;
-    const int32_t dominant = keyer->channelOrder[0];
-    const int32_t smallest = keyer->channelOrder[2];
+    ShadingRatioTable shading;
+    shading.Build(limits, keyer->channelOrder[0], keyer->channelOrder[2]);
 
     const float* smoothed = keyer->smoothBgShadow ? keyer->shadingBuffer : nullptr;
     const ConstBandRows fg(keyer->foregroundImage, slice);
@@ -33,9 +33,7 @@ static int ViewWorker(CJobSlice* slice, uint8_t neutral, PaintRatio paintRatio) 
             if (k && k[x * keyIn.step] == 255) {
                 PaintRgb(o, neutral, neutral, neutral);
             } else {
-                const double r =
-                    ratio ? double(ratio[x])
-                          : ShadingRatioOfBytes(limits, f + x * fg.step, dominant, smallest);
+                const double r = ratio ? double(ratio[x]) : shading.RatioOfBytes(f + x * fg.step);
                 paintRatio(o, r, m[x * matte.step]);
             }
         }
