@@ -14,11 +14,10 @@ int GradeTransparencyWorker(CJobSlice* slice) {
     if (!slice->ready) return 0;
     const CKeyer* keyer = static_cast<const CKeyer*>(slice->context);
     const KeyerParams params(keyer->params);
-    int32_t order[3];
-    for (int i = 0; i < 3; ++i) {
-        order[i] = keyer->channelOrder[i];
-        if (order[i] < 0 || order[i] > 2) return 0;
-    }
+    // The similarity of each channel stands on its own, so they are taken in
+    // channel order; the ranking must still name channels.
+    for (int i = 0; i < 3; ++i)
+        if (keyer->channelOrder[i] < 0 || keyer->channelOrder[i] > 2) return 0;
 
     // Transparency colour by channel index (0 blue, 1 green, 2 red).
     double tc[3];
@@ -42,8 +41,7 @@ int GradeTransparencyWorker(CJobSlice* slice) {
             const double s = c[kChannelRed] + c[kChannelGreen] + c[kChannelBlue];
 
             double rel[3];
-            for (int j = 0; j < 3; ++j) {
-                const int32_t i = order[j];
+            for (int i = 0; i < 3; ++i) {
                 const double d = s * tc[i];
                 double ri;
                 if (d > 1e-8)
