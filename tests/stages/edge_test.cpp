@@ -257,8 +257,9 @@ TEST(SoftenEdge, MatchesTheBoundaryRulesForAnySlicing) {
         const int depth = std::min(int(c.edge), 10);
         const std::vector<uint8_t> expected =
             ReferenceEdge(start, w, h, band, c.reach, depth, ref.keyer.edgeProfile);
-        ExpectSameForAnyThreadCount([&] {
+        ExpectSameForAnyThreadCount([&](uint16_t threads) {
             EdgeFixture f(w, h, c.edge);
+            f.keyer.threadCount = threads;
             std::copy(start.begin(), start.end(), f.matte.pixels);
             f.keyer.cropEnabled = c.cropped;
             f.keyer.cropRect = crop;
