@@ -12,7 +12,7 @@ PACKAGES := cmake g++ make pkg-config clang-format googletest libgtest-dev libgm
             g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
 
 .PHONY: all deps build test sanitize asan tsan demo windows windows-check windows32-check bench \
-        fuzz memory format clean
+        fuzz memory format clean mutate
 
 all: build
 
@@ -89,6 +89,13 @@ windows32-check: windows
 	WINEPREFIX=$(CURDIR)/build-win32/wineprefix WINEARCH=win32 WINEDEBUG=-all \
 	    WINEDLLOVERRIDES='mscoree,mshtml=' timeout $(WINE_TIMEOUT) $(WINE32) \
 	    build-win32/harness/orvo_wine_check.exe build-win32/src/host/AEORVO.aex
+
+# Seeded small changes to src/ (operators, comparisons, constants), each run
+# against the fast tests; prints the share killed. MUTANTS and SEED choose them.
+MUTANTS ?= 80
+SEED ?= 1
+mutate: deps
+	python3 scripts/mutate.py --count $(MUTANTS) --seed $(SEED) --jobs $(JOBS)
 
 # Render fuzzing (clang, libFuzzer, AddressSanitizer + UndefinedBehaviorSanitizer):
 # builds build-fuzz/tests/fuzz/render_fuzz and runs it for FUZZ_TIME seconds

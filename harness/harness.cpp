@@ -144,6 +144,18 @@ struct Host::Impl {
         host->DisposeHandle(handle);
     }
 
+    static PF_HandleSize GetHandleSize(PF_Handle handle) {
+        Host* host = g_current;
+        if (!host) return 0;
+        HandleRecord* r = host->impl_->Find(handle);
+        if (!r || !r->live) {
+            host->NoteProblem("size of " + std::string(r ? "a disposed" : "an unknown") +
+                              " handle " + HandleText(handle));
+            return 0;
+        }
+        return PF_HandleSize(r->size);
+    }
+
     static PF_Err Checkout(PF_ProgPtr ref, PF_ParamIndex index, A_long what_time, A_long time_step,
                            A_u_long time_scale, PF_ParamDef* param) {
         Host* host = FromRef(ref);
@@ -297,6 +309,8 @@ Host::Host() : impl_(std::make_unique<Impl>()) {
     utils_.host_lock_handle = &Impl::LockHandle;
     utils_.host_unlock_handle = &Impl::UnlockHandle;
     utils_.host_dispose_handle = &Impl::DisposeHandle;
+    utils_.host_get_handle_size = &Impl::GetHandleSize;
+    handleSize_ = utils_.host_get_handle_size;
 
     values_.resize(1);
     std::memset(&values_[0], 0, sizeof(PF_ParamDef));
@@ -378,8 +392,14 @@ void Host::LoadModule(const std::string& path) {
         throw Error("module " + path + " has no entry point 'main'");
     }
     entry_ = reinterpret_cast<EntryFunc>(symbol);
+    setThreadCount_ = reinterpret_cast<void (*)(uint32_t)>(dlsym(module, "orvo_set_thread_count"));
     module_ = module;
 #endif
+}
+
+void Host::SetThreadCount(uint32_t count) {
+    if (!setThreadCount_) throw Error("the effect module has no thread-count control");
+    setThreadCount_(count);
 }
 
 void Host::BindEntry(EntryFunc entry) {

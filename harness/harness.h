@@ -96,6 +96,10 @@ class Host {
     // Binds a linked-in entry function (unit tests).
     void BindEntry(EntryFunc entry);
     bool HasEntry() const { return entry_ != nullptr; }
+    // Threads the loaded module's renders use (0: one per processor) through
+    // its `orvo_set_thread_count` export. Throws Error when the module has
+    // none (a Windows module, or a linked-in entry).
+    void SetThreadCount(uint32_t count);
     // The PiPL read from the loaded module (Windows only; empty elsewhere).
     const Pipl& ModulePipl() const { return pipl_; }
 
@@ -172,6 +176,15 @@ class Host {
     void FailCheckout(int index, PF_Err err);
     // The copy callback fails with `err` (0 disables).
     void FailCopy(PF_Err err) { failCopy_ = err; }
+    // Downsampling factors as a broken host might send them (no checks, a
+    // zero denominator included).
+    void ForceDownsample(PF_RationalScale x, PF_RationalScale y) {
+        downsampleX_ = x;
+        downsampleY_ = y;
+    }
+    // Whether the utility callbacks offer host_get_handle_size (a host may
+    // leave it null); on by default.
+    void OfferHandleSize(bool on) { utils_.host_get_handle_size = on ? handleSize_ : nullptr; }
 
     // --- Host state and checks ---------------------------------------------
     PF_InData& InData() { return inData_; }
@@ -205,11 +218,13 @@ class Host {
     std::unique_ptr<Impl> impl_;
     EntryFunc entry_ = nullptr;
     void* module_ = nullptr;
+    void (*setThreadCount_)(uint32_t) = nullptr;
     Pipl pipl_;
 
     PF_InData inData_{};
     PF_OutData outData_{};
     PF_UtilCallbacks utils_{};
+    PF_HandleSize (*handleSize_)(PF_Handle) = nullptr;
     PF_Handle sequence_ = nullptr;
 
     std::vector<ParamInfo> params_;

@@ -3,7 +3,9 @@
 // parameters, the sequence record's life cycle and a render. Exit code 0 when
 // every check passes. Usage: orvo_wine_check <path to AEORVO.aex>
 #include <cstdio>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "harness/harness.h"
 #include "host/params.h"
@@ -49,12 +51,12 @@ int main(int argc, char** argv) {
               "out flags equal the PiPL's");
 
         Check(host.ParamsSetup() == 0, "parameter set-up returns 0");
-        Check(host.NumParams() == 41, "num_params 41");
-        bool namesOk = host.Params().size() == size_t(kRegisteredParamCount);
-        for (int i = 0; namesOk && i < kRegisteredParamCount; ++i)
-            namesOk = host.Params()[size_t(i)].name == kParamTable[i].name &&
-                      host.Params()[size_t(i)].type == kParamTable[i].type;
-        Check(namesOk, "forty parameters with the table's names and types");
+        Check(host.NumParams() == kParamCount, "num_params: the input layer and the table");
+        bool namesOk = host.Params().size() == std::size(kParamTable);
+        for (size_t i = 0; namesOk && i < std::size(kParamTable); ++i)
+            namesOk = host.Params()[i].name == kParamTable[i].name &&
+                      host.Params()[i].type == kParamTable[i].type;
+        Check(namesOk, "the registered parameters have the table's names and types");
         Check(host.Param(ParamTransparencyThreshold).def.u.fd.value == 0x004B0000,
               "Transparency Threshold 0x004B0000");
         Check(host.Param(ParamCropPosition).def.u.td.x_dephault == 0x00280000,
@@ -84,6 +86,27 @@ int main(int argc, char** argv) {
         host.SetPopup(ParamShow, ShowForeground);
         harness::RenderResult r = host.Render(out);
         Check(r.err == 0, "render returns 0");
+
+        // A keyed frame stores the key colour in the record; a handle too
+        // short for the record (its size read through host_get_handle_size)
+        // is measured anew and left alone.
+        harness::Frame bg(64, 32);
+        bg.Fill(255, 20, 30, 40);
+        host.SetLayer(ParamBackground, &bg);
+        host.SetPopup(ParamShow, ShowComposite);
+        r = host.Render(out);
+        bytes = host.HandleBytes(host.SequenceHandle());
+        Check(r.err == 0 && bytes.size() == 16 && bytes[8] == 200 && bytes[9] == 112 &&
+                  bytes[10] == 86,
+              "a keyed render stores the key colour (blue, green, red) in bytes 8-10");
+        PF_Handle record16 = host.SequenceHandle();
+        PF_Handle shortRecord = host.NewHandle(4);
+        host.SetSequenceHandle(shortRecord);
+        r = host.Render(out);
+        Check(r.err == 0 && host.HandleBytes(shortRecord) == std::vector<uint8_t>(4, 0),
+              "a 4-byte record renders and stays untouched");
+        host.SetSequenceHandle(record16);
+        host.DisposeHandle(shortRecord);
 
         for (PF_Cmd cmd : {2, 3, 7, 9, 10, 12, 99})
             Check(host.Command(cmd) == 0, "command " + std::to_string(cmd) + " returns 0");

@@ -12,6 +12,7 @@
 #include <new>
 
 #include "bands/windowslice.h"
+#include "platform/memory.h"
 #include "platform/threads.h"
 
 namespace {
@@ -77,6 +78,8 @@ CBandJob::CBandJob(uint16_t threadCount)
         for (uint32_t i = 0; i < count; ++i)
             threads[i].store(nullptr);
         threadSlots = (uint16_t)count;
+    } else {
+        NoteAllocationFailure();
     }
     mutex = CreateUnnamedMutex();
 }
@@ -144,7 +147,10 @@ int CBandJob::CreateSlices(uint16_t count) {
     if (count == 0) return 0;
     DestroySlices();
     slices = new (std::nothrow) CJobSlice*[count];
-    if (!slices) return 0;
+    if (!slices) {
+        NoteAllocationFailure();
+        return 0;
+    }
     for (uint16_t i = 0; i < count; ++i)
         slices[i] = nullptr;
     sliceCount = count;
@@ -152,6 +158,7 @@ int CBandJob::CreateSlices(uint16_t count) {
         for (uint16_t i = 0; i < count; ++i)
             slices[i] = CreateSlice();
     } catch (const std::bad_alloc&) {
+        NoteAllocationFailure();
         DestroySlices();
         return 0;
     }

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "image/image.h"
+#include "platform/memory.h"
 
 namespace {
 
@@ -13,8 +14,17 @@ namespace {
 constexpr uint64_t kMaxBuffer = (uint64_t)PTRDIFF_MAX / 2;
 
 uint8_t* AllocateBytes(uint64_t count) {
-    if (count == 0 || count > kMaxBuffer) return nullptr;
-    return new (std::nothrow) uint8_t[(size_t)count];
+    uint8_t* bytes = nullptr;
+    if (count > 0 && count <= kMaxBuffer) bytes = new (std::nothrow) uint8_t[(size_t)count];
+    if (!bytes) NoteAllocationFailure();
+    return bytes;
+}
+
+// A ring or sum table of `count` entries, or null (the failure counted).
+template <typename T> T* AllocateArray(size_t count) {
+    T* items = new (std::nothrow) T[count];
+    if (!items) NoteAllocationFailure();
+    return items;
 }
 
 int32_t Min(int32_t a, int32_t b) {
@@ -109,7 +119,7 @@ int CWindowSlice::PrepareWindow(CImageBaseClass* image, SIZE size) {
     leftEdgeCursor = leftEdges;
     rightEdgeCursor = rightEdges;
 
-    rowRing = new (std::nothrow) WindowRow[(size_t)windowHeight];
+    rowRing = AllocateArray<WindowRow>((size_t)windowHeight);
     if (!rowRing) {
         FreeWindow();
         return 0;
@@ -122,7 +132,7 @@ int CWindowSlice::PrepareWindow(CImageBaseClass* image, SIZE size) {
     ringCentre = &rowRing[halfHeight];
     ringTail = &rowRing[windowHeight - 1];
 
-    columnRing = new (std::nothrow) WindowColumn[(size_t)windowWidth];
+    columnRing = AllocateArray<WindowColumn>((size_t)windowWidth);
     if (!columnRing) {
         FreeWindow();
         return 0;
@@ -132,7 +142,7 @@ int CWindowSlice::PrepareWindow(CImageBaseClass* image, SIZE size) {
         columnRing[k].next = &columnRing[(k + 1) % windowWidth];
     }
     for (int32_t k = 0; k < windowWidth; ++k) {
-        columnRing[k].sums = new (std::nothrow) uint32_t[components + 1u];
+        columnRing[k].sums = AllocateArray<uint32_t>(components + 1u);
         if (!columnRing[k].sums) {
             FreeWindow();
             return 0;
@@ -140,7 +150,7 @@ int CWindowSlice::PrepareWindow(CImageBaseClass* image, SIZE size) {
     }
     columnHead = &columnRing[0];
 
-    uint32_t* sums = new (std::nothrow) uint32_t[components + 1u];
+    uint32_t* sums = AllocateArray<uint32_t>(components + 1u);
     if (!sums) {
         FreeWindow();
         return 0;

@@ -1,6 +1,8 @@
 #include "host/entry.h"
 
+#include <cstddef>
 #include <cstring>
+#include <new>
 
 #include "host/params.h"
 #include "host/render.h"
@@ -44,8 +46,13 @@ PF_Err SequenceSetup(PF_InData* in_data, PF_OutData* out_data) {
 
 PF_Err SequenceResetup(PF_InData* in_data) {
     // Bytes 0-10 (up to the last key colour) are cleared, so the next render
-    // measures the backing colour again.
-    if (in_data->sequence_data) ClearRecord(in_data, in_data->sequence_data, 11);
+    // measures the backing colour again. A handle too short for the record
+    // holds something else: the render treats it as empty and so is it left.
+    PF_Handle handle = in_data->sequence_data;
+    if (handle == nullptr) return PF_Err_NONE;
+    auto size = in_data->utils->host_get_handle_size;
+    if (size != nullptr && uint64_t(size(handle)) < sizeof(SequenceRecord)) return PF_Err_NONE;
+    ClearRecord(in_data, handle, offsetof(SequenceRecord, backingBlue));
     return PF_Err_NONE;
 }
 
@@ -59,10 +66,8 @@ PF_Err SequenceSetdown(PF_InData* in_data, PF_OutData* out_data) {
     return PF_Err_NONE;
 }
 
-} // namespace
-
-extern "C" PF_Err EffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
-                             PF_ParamDef* params[], PF_LayerDef* output, void* /*extra*/) {
+PF_Err Dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
+                PF_LayerDef* output) {
     switch (cmd) {
     case PF_Cmd_ABOUT:
         return About(in_data, out_data);
@@ -81,5 +86,20 @@ extern "C" PF_Err EffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_dat
     default:
         // 2, 3, 7, 9, 10 are accepted and do nothing; so is everything above 11.
         return PF_Err_NONE;
+    }
+}
+
+} // namespace
+
+// Nothing is thrown across to the host: an allocation that throws ends the
+// command with the out-of-memory code.
+extern "C" PF_Err EffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
+                             PF_ParamDef* params[], PF_LayerDef* output, void* /*extra*/) {
+    try {
+        return Dispatch(cmd, in_data, out_data, params, output);
+    } catch (const std::bad_alloc&) {
+        return PF_Err_OUT_OF_MEMORY;
+    } catch (...) {
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
     }
 }

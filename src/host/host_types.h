@@ -262,6 +262,18 @@ struct PF_ANSICallbacks {
     A_long ansi_procs[1];
 };
 
+// Colour-space conversions (not used by the effect; they fix the layout).
+struct PF_ColorCallbacks {
+    void* RGBtoHLS;
+    void* HLStoRGB;
+    void* RGBtoYIQ;
+    void* YIQtoRGB;
+    void* Luminance;
+    void* Hue;
+    void* Lightness;
+    void* Saturation;
+};
+
 typedef PF_Err (*PF_CopyFunc)(PF_ProgPtr effect_ref, PF_LayerDef* src, PF_LayerDef* dst,
                               PF_Rect* src_rect, PF_Rect* dst_rect);
 
@@ -296,6 +308,13 @@ struct PF_UtilCallbacks {
     void* get_callback_addr;
     void* app;
     PF_ANSICallbacks ansi;
+    PF_ColorCallbacks colorCB;
+    void* get_platform_data;
+#if ORVO_HOST_W32
+    void* get_cgraf_data;
+#endif
+    // Size in bytes of a handle's block (a host may leave it null).
+    PF_HandleSize (*host_get_handle_size)(PF_Handle handle);
 };
 
 struct PF_InData {
@@ -399,7 +418,7 @@ constexpr PF_ParamType PF_Param_POPUP = 7;
 
 // Error codes.
 constexpr PF_Err PF_Err_NONE = 0;
-constexpr PF_Err PF_Err_OUT_OF_MEMORY = 4; // the host's own code; the effect reports -108
+constexpr PF_Err PF_Err_OUT_OF_MEMORY = 4;
 constexpr PF_Err PF_Err_INTERNAL_STRUCT_DAMAGED = 512;
 constexpr PF_Err PF_Err_INVALID_INDEX = 513;
 constexpr PF_Err PF_Err_UNRECOGNIZED_PARAM_TYPE = 514;
@@ -512,8 +531,13 @@ ORVO_CHECK_OFFSET(PF_UtilCallbacks, app, 104, 200);
 ORVO_CHECK_OFFSET(PF_UtilCallbacks, ansi, 108, 208);
 ORVO_CHECK_OFFSET(PF_UtilCallbacks, ansi.sprintf, 168, 328);
 ORVO_CHECK_OFFSET(PF_UtilCallbacks, ansi.strcpy, 172, 336);
+ORVO_CHECK_SIZE(PF_ColorCallbacks, 32, 64);
+ORVO_CHECK_OFFSET(PF_UtilCallbacks, colorCB, 188, 368);
+ORVO_CHECK_OFFSET(PF_UtilCallbacks, get_platform_data, 220, 432);
+ORVO_CHECK_OFFSET(PF_UtilCallbacks, host_get_handle_size, 228, 440);
 #if ORVO_HOST_W32
 ORVO_CHECK_OFFSET(PF_UtilCallbacks, get_platform_refs, 60, 0);
+ORVO_CHECK_OFFSET(PF_UtilCallbacks, get_cgraf_data, 224, 0);
 #endif
 
 ORVO_CHECK_SIZE(PF_LayerDef, 76, 120);

@@ -3,21 +3,41 @@
 // the keyer of this frame, converts the parameters into its snapshot and runs
 // the keyer operation that serves "Show". The stages write straight into the
 // output frame.
+//
+// A frame that runs short of memory anywhere (image creation, a stage, a band
+// job on any worker thread) ends with PF_Err_OUT_OF_MEMORY and the output
+// frame as the host handed it: the output is saved before the first pass
+// writes it and put back when the frame fails.
 #include "host/render.h"
 
+#include <atomic>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <stdexcept>
 
+#include "host/entry.h"
 #include "host/params.h"
 #include "image/image.h"
 #include "keyer/keyer.h"
+#include "platform/threads.h"
+#include "platform/memory.h"
 
 namespace {
 
 const char kNoBackgroundMessage[] = "You first have to select the background layer!";
 const char kSizeMessage[] = "FG, BG and optional KeyIn must have the same size!";
 
-constexpr PF_OutFlags kDisplayErrorMessage = 0x100;
+// Thread count chosen by SetRenderThreadCount; 0 = one per processor.
+std::atomic<uint32_t> requestedThreads{0};
 
+uint16_t RenderThreads() {
+    uint32_t count = requestedThreads.load();
+    if (count == 0) count = ProcessorCount();
+    return uint16_t(count > 0xFFFF ? 0xFFFF : count == 0 ? 1 : count);
+}
+
+// Lowers a value above `upper` to it, then raises a value below 0 to 0.
 double Clamp(double v, double upper) {
     if (v > upper) v = upper;
     if (v < 0.0) v = 0.0;
@@ -59,192 +79,73 @@ struct RenderContext {
     PF_ParamDef keyIn;
 };
 
-// Fills the snapshot fields from the host's parameter values.
-void ConvertParams(const RenderContext& rc, const CKeyer& keyer, KeyerParams& p) {
-    PF_ParamDef** params = rc.params;
-    const KeyerParams& d = keyer.defaultParams;
-    auto slider = [&](int i) { return params[i]->u.sd.value; };
-    auto fixed = [&](int i) { return FixedToDouble(params[i]->u.fd.value); };
+// The sequence record under a lock of its handle, or null when there is none
+// or the handle is too short to hold it (a record of another layout): such a
+// record is treated as empty and left alone. A host that cannot tell a
+// handle's size is trusted to hand back the record it was given.
+class LockedRecord {
+  public:
+    explicit LockedRecord(PF_InData* in) : in_(in) {
+        PF_UtilCallbacks* utils = in->utils;
+        if (utils->host_get_handle_size != nullptr &&
+            uint64_t(utils->host_get_handle_size(in->sequence_data)) < sizeof(SequenceRecord))
+            return;
+        void* bytes = utils->host_lock_handle(in->sequence_data);
+        locked_ = true;
+        record_ = static_cast<SequenceRecord*>(bytes);
+    }
+    ~LockedRecord() {
+        if (locked_) in_->utils->host_unlock_handle(in_->sequence_data);
+    }
+    LockedRecord(const LockedRecord&) = delete;
+    LockedRecord& operator=(const LockedRecord&) = delete;
+    SequenceRecord* get() const { return record_; }
 
-    p.bgCorrectionMode = params[ParamBgColorCorrection]->u.pd.value - 1;
-    p.fgCorrectionMode = params[ParamFgColorCorrection]->u.pd.value - 1;
-    p.separationLevel = slider(ParamSeparationLevel);
-    p.separationDeviation = fixed(ParamSepDeviation) * 0.01;
-    for (int c = 0; c < 3; ++c)
-        p.separationColor[c] = Clamp(slider(ParamSepRedShift + c) + d.separationColor[c], 255.0);
-    p.transparencyThreshold = fixed(ParamTransparencyThreshold) * 0.01;
-    p.transparencyStrength = fixed(ParamTranspStrength) * 0.01;
+  private:
+    PF_InData* in_;
+    bool locked_ = false;
+    SequenceRecord* record_ = nullptr;
+};
 
-    p.transparencyEdge = ScaleTransparencyEdge(slider(ParamTranspEdge), rc.in->downsample_x,
-                                               rc.output->width, rc.background.u.ld.width);
+// A copy of the output frame's bytes, put back when the frame fails.
+class SavedOutput {
+  public:
+    // False when there is no memory for the copy.
+    bool Save(const PF_LayerDef& output) {
+        bytes_ = size_t(uint32_t(output.rowbytes)) * size_t(uint32_t(output.height));
+        copy_.reset(new (std::nothrow) uint8_t[bytes_]);
+        if (!copy_) return false;
+        data_ = reinterpret_cast<uint8_t*>(output.data);
+        std::memcpy(copy_.get(), data_, bytes_);
+        return true;
+    }
+    void Restore() const {
+        if (copy_) std::memcpy(data_, copy_.get(), bytes_);
+    }
 
-    for (int c = 0; c < 3; ++c)
-        p.transparencyColor[c] =
-            Clamp(slider(ParamTranspRedShift + c) * (1.0 / 255) + d.transparencyColor[c], 1.0);
-    p.shadowChroma = fixed(ParamShadowChroma) * 0.01;
-    p.shadowBrightness = fixed(ParamShadowBrightness) * 0.01;
-    ColourBytes(params[ParamFgShadowColor]->u.cd.value, p.shadowColor);
-    p.lightChroma = fixed(ParamLightChroma) * 0.01;
-    p.lightBrightness = fixed(ParamLightBrightness) * 0.01;
-    ColourBytes(params[ParamFgLightColor]->u.cd.value, p.lightColor);
-    p.reflectionChroma = fixed(ParamReflectionChroma) * 0.01;
-    p.reflectionBrightness = fixed(ParamReflBrightness) * 0.01;
-    p.reflectionStrength = fixed(ParamReflStrength) * 0.01;
-    for (int c = 0; c < 3; ++c)
-        p.reflectionColor[c] =
-            Clamp(slider(ParamReflSuppressRed + c) + d.reflectionColor[c], 255.0);
+  private:
+    std::unique_ptr<uint8_t[]> copy_;
+    uint8_t* data_ = nullptr;
+    size_t bytes_ = 0;
+};
 
-    // A colour correction's strength, brightness and colour; with its mode
-    // "None" the strength and brightness are 0 and the colour stays as it is.
-    auto correction = [&](int32_t mode, int strengthParam, int brightnessParam, int colourParam,
-                          double& strength, double& brightness, double* colour) {
-        if (mode != 0) {
-            strength = slider(strengthParam) * 0.01;
-            brightness = slider(brightnessParam) * 0.01;
-            ColourBytes(params[colourParam]->u.cd.value, colour);
-        } else {
-            strength = 0.0;
-            brightness = 0.0;
-        }
-    };
-    correction(p.bgCorrectionMode, ParamBgCcStrength, ParamBgCcBrightness, ParamBgCcColor,
-               p.bgCorrectionStrength, p.bgCorrectionBrightness, p.bgCorrectionColor);
-    correction(p.fgCorrectionMode, ParamFgCcStrength, ParamFgCcBrightness, ParamFgCcColor,
-               p.fgCorrectionStrength, p.fgCorrectionBrightness, p.fgCorrectionColor);
+// The key-in mode "Show" and "Key Out" ask for: a key-out only in the composite.
+int32_t KeyInModeFor(int32_t show, int32_t keyOut) {
+    if (show != ShowComposite) return kNoKeyOut;
+    switch (keyOut) {
+    case KeyOutKeyInPlusFg:
+        return kKeyInPlusFg;
+    case KeyOutKeyInMinusFg:
+        return kKeyInMinusFg;
+    case KeyOutFgMinusKeyIn:
+        return kFgMinusKeyIn;
+    default: // "None" and anything out of range
+        return kNoKeyOut;
+    }
 }
 
-// Keys the frame once the layers are checked out and a background exists.
-void KeyFrame(RenderContext& rc) {
-    PF_InData* in = rc.in;
-    PF_OutData* out = rc.out;
-    PF_LayerDef* output = rc.output;
-    PF_ParamDef** params = rc.params;
-    const int32_t show = params[ParamShow]->u.pd.value;
-    const bool small = output->width <= 120;
-    const bool keyInPresent = rc.keyIn.u.ld.data != nullptr;
-    const bool highQuality = in->quality == 1;
-    const uint32_t rowPixels = RowPixels(*output);
-    const uint32_t outHeight = uint32_t(output->height);
-
-    CImageBaseClass foreground, background, outputImage, keyInImage, outputAlpha, matte;
-    CKeyer keyer;
-    KeyerParams snapshot;
-
-    Wrap(foreground, params[ParamInput]->u.ld, 3, 1);
-    Wrap(outputImage, *output, 3, 1);
-    Wrap(outputAlpha, *output, 1, 0);
-    if (RowPixels(rc.background.u.ld) == rowPixels) {
-        Wrap(background, rc.background.u.ld, 3, 1);
-    } else {
-        // A background of another row length is replaced by mid-grey.
-        background.Create(rowPixels, outHeight, 3, nullptr);
-        background.SelectComponents(3, 0);
-        const uint8_t grey[3] = {128, 128, 128};
-        RECT all{0, 0, int32_t(rowPixels), int32_t(outHeight)};
-        background.FillRect(&all, grey, 0, 0);
-    }
-    if (keyInPresent) {
-        Wrap(keyInImage, rc.keyIn.u.ld, 4, 0);
-    } else {
-        // Without a key-in layer the keyer gets a matte of 255 it never reads.
-        keyInImage.Create(rowPixels, outHeight, 1, nullptr);
-        const uint8_t full = 255;
-        RECT all{0, 0, output->width, output->height};
-        keyInImage.FillRect(&all, &full, 0, 0);
-    }
-    matte.Create(rowPixels, outHeight, 1, nullptr);
-    foreground.SetUndefined(0);
-    background.SetUndefined(0);
-    keyInImage.SetUndefined(0);
-    keyInImage.SelectComponents(1, 0);
-
-    // Layers must agree in size. Beyond the pixel counts, every image must
-    // have the matte's width and height: the keyer would otherwise run its
-    // stages on images it refused (or on a key-in layer of another shape).
-    const uint32_t fgPixels = ViewPixels(foreground);
-    bool sizesAgree = fgPixels == ViewPixels(background) && fgPixels == ViewPixels(keyInImage);
-    if (sizesAgree) {
-        sizesAgree = keyer.SetImages(&matte, &outputAlpha, &keyInImage, &background, &foreground,
-                                     &outputImage) != 0 &&
-                     (!keyInPresent || SameViewSize(keyInImage, matte));
-    }
-    if (!sizesAgree) {
-        in->utils->ansi.sprintf(out->return_msg, kSizeMessage);
-        out->out_flags += kDisplayErrorMessage;
-        return;
-    }
-
-    if (keyer.hasKeyIn != int32_t(keyInPresent)) {
-        keyer.hasKeyIn = keyInPresent;
-        keyer.InvalidateMatte();
-    }
-
-    // The measured backing colour is cached in the sequence record and only
-    // measured again when the key colour changes.
-    uint8_t* record = static_cast<uint8_t*>(in->utils->host_lock_handle(in->sequence_data));
-    if (record != nullptr) {
-        const PF_Pixel key = params[ParamChromaColor]->u.cd.value;
-        if (key.blue == record[8] && key.green == record[9] && key.red == record[10]) {
-            keyer.SetBackingColour(record[11], record[12], record[13], 0);
-        } else {
-            keyer.SetBackingColour(key.blue, key.green, key.red, 1);
-            record[8] = key.blue;
-            record[9] = key.green;
-            record[10] = key.red;
-            keyer.GetBackingColour(&record[13], &record[12], &record[11]);
-        }
-        in->utils->host_unlock_handle(in->sequence_data);
-    }
-
-    int32_t keyInMode = kNoKeyOut;
-    if (show == ShowComposite) {
-        switch (params[ParamKeyOut]->u.pd.value) {
-        case KeyOutNone:
-            keyInMode = kNoKeyOut;
-            break;
-        case KeyOutKeyInPlusFg:
-            keyInMode = kKeyInPlusFg;
-            break;
-        case KeyOutKeyInMinusFg:
-            keyInMode = kKeyInMinusFg;
-            break;
-        case KeyOutFgMinusKeyIn:
-            keyInMode = kFgMinusKeyIn;
-            break;
-        default:
-            keyInMode = kNoKeyOut;
-            break;
-        }
-    }
-    keyer.SetKeyInMode(keyInMode);
-
-    snapshot = keyer.params;
-    ConvertParams(rc, keyer, snapshot);
-    keyer.SetSmoothBgShadow(params[ParamSmoothBgShadow]->u.bd.value != 0);
-    keyer.SetParams(snapshot);
-
-    if (!small && params[ParamCrop]->u.bd.value != 0) {
-        const RECT crop =
-            CropRectangle(params[ParamCropPosition]->u.td, params[ParamCropSize]->u.sd.value,
-                          in->downsample_x, in->downsample_y, output->width, output->height);
-        if (keyer.cropEnabled != 1) {
-            keyer.cropEnabled = 1;
-            keyer.InvalidateMatte();
-            keyer.InvalidateBackground();
-        }
-        if (!EqualRect(&keyer.cropRect, &crop)) {
-            keyer.cropRect = crop;
-            keyer.InvalidateMatte();
-            keyer.InvalidateBackground();
-        }
-        // Outside the crop rectangle the output shows the foreground.
-        outputImage.Copy(&foreground, 0);
-    } else if (keyer.cropEnabled != 0) {
-        keyer.cropEnabled = 0;
-        keyer.InvalidateMatte();
-        keyer.InvalidateBackground();
-    }
-
+// Runs the keyer operation that serves "Show".
+void RenderView(CKeyer& keyer, int32_t show, bool highQuality) {
     switch (show) {
     case ShowSepFgOnBg:
     case ShowSepBlackOnGray:
@@ -274,6 +175,146 @@ void KeyFrame(RenderContext& rc) {
     default:
         break;
     }
+}
+
+// Keys the frame once the layers are checked out and a background exists.
+// Returns the render's error code.
+PF_Err KeyFrame(RenderContext& rc, SavedOutput& saved) {
+    PF_InData* in = rc.in;
+    PF_OutData* out = rc.out;
+    PF_LayerDef* output = rc.output;
+    PF_ParamDef** params = rc.params;
+    const uint64_t failuresBefore = AllocationFailureCount();
+    auto shortOfMemory = [failuresBefore] { return AllocationFailureCount() != failuresBefore; };
+
+    // A zero downsampling denominator cannot scale anything: refused.
+    if (in->downsample_x.den == 0 || in->downsample_y.den == 0)
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+
+    const int32_t show = params[ParamShow]->u.pd.value;
+    const bool small = output->width <= 120;
+    const bool keyInPresent = rc.keyIn.u.ld.data != nullptr;
+    const bool highQuality = in->quality == PF_Quality_HI;
+    const uint32_t rowPixels = RowPixels(*output);
+    const uint32_t outHeight = uint32_t(output->height);
+
+    CImageBaseClass foreground, background, outputImage, keyInImage, outputAlpha, matte;
+    CKeyer keyer;
+    KeyerParams snapshot;
+    keyer.threadCount = RenderThreads();
+
+    Wrap(foreground, params[ParamInput]->u.ld, 3, 1);
+    Wrap(outputImage, *output, 3, 1);
+    Wrap(outputAlpha, *output, 1, 0);
+    if (RowPixels(rc.background.u.ld) == rowPixels) {
+        Wrap(background, rc.background.u.ld, 3, 1);
+    } else {
+        // A background of another row length is replaced by mid-grey.
+        background.Create(rowPixels, outHeight, 3, nullptr);
+        background.SelectComponents(3, 0);
+        const uint8_t grey[3] = {128, 128, 128};
+        RECT all{0, 0, int32_t(rowPixels), int32_t(outHeight)};
+        background.FillRect(&all, grey, 0, 0);
+    }
+    if (keyInPresent) {
+        Wrap(keyInImage, rc.keyIn.u.ld, 4, 0);
+    } else {
+        // Without a key-in layer the keyer gets a matte of 255 it never reads.
+        keyInImage.Create(rowPixels, outHeight, 1, nullptr);
+        const uint8_t full = 255;
+        RECT all{0, 0, output->width, output->height};
+        keyInImage.FillRect(&all, &full, 0, 0);
+    }
+    matte.Create(rowPixels, outHeight, 1, nullptr);
+    foreground.SetUndefined(0);
+    background.SetUndefined(0);
+    keyInImage.SetUndefined(0);
+    keyInImage.SelectComponents(1, 0);
+    // An image that could not get its pixels is not a size mismatch.
+    if (shortOfMemory()) return PF_Err_OUT_OF_MEMORY;
+
+    // Layers must agree in size. Beyond the pixel counts, every image must
+    // have the matte's width and height: the keyer would otherwise run its
+    // stages on images it refused (or on a key-in layer of another shape).
+    const uint32_t fgPixels = ViewPixels(foreground);
+    bool sizesAgree = fgPixels == ViewPixels(background) && fgPixels == ViewPixels(keyInImage);
+    if (sizesAgree) {
+        sizesAgree = keyer.SetImages(&matte, &outputAlpha, &keyInImage, &background, &foreground,
+                                     &outputImage) != 0 &&
+                     (!keyInPresent || SameViewSize(keyInImage, matte));
+    }
+    if (shortOfMemory()) return PF_Err_OUT_OF_MEMORY;
+    if (!sizesAgree) {
+        in->utils->ansi.sprintf(out->return_msg, kSizeMessage);
+        out->out_flags += PF_OutFlag_DISPLAY_ERROR_MESSAGE;
+        return PF_Err_NONE;
+    }
+
+    if (keyer.hasKeyIn != int32_t(keyInPresent)) {
+        keyer.hasKeyIn = keyInPresent;
+        keyer.InvalidateMatte();
+    }
+
+    // The measured backing colour is cached in the sequence record and only
+    // measured again when the key colour changes. A colour measured short of
+    // memory is not stored.
+    {
+        const PF_Pixel key = params[ParamChromaColor]->u.cd.value;
+        LockedRecord locked(in);
+        SequenceRecord* record = locked.get();
+        if (record != nullptr && key.blue == record->keyBlue && key.green == record->keyGreen &&
+            key.red == record->keyRed) {
+            keyer.SetBackingColour(record->backingBlue, record->backingGreen, record->backingRed,
+                                   0);
+        } else {
+            keyer.SetBackingColour(key.blue, key.green, key.red, 1);
+            if (shortOfMemory()) return PF_Err_OUT_OF_MEMORY;
+            if (record != nullptr) {
+                record->keyBlue = key.blue;
+                record->keyGreen = key.green;
+                record->keyRed = key.red;
+                keyer.GetBackingColour(&record->backingRed, &record->backingGreen,
+                                       &record->backingBlue);
+            }
+        }
+    }
+
+    const int32_t keyInMode = KeyInModeFor(show, params[ParamKeyOut]->u.pd.value);
+    keyer.SetKeyInMode(keyInMode);
+
+    snapshot = keyer.params;
+    ConvertParams(params, keyer.defaultParams, in->downsample_x, output->width,
+                  rc.background.u.ld.width, snapshot);
+    keyer.SetSmoothBgShadow(params[ParamSmoothBgShadow]->u.bd.value != 0);
+    keyer.SetParams(snapshot);
+    if (shortOfMemory()) return PF_Err_OUT_OF_MEMORY;
+
+    // From here on the passes write the output frame.
+    if (!saved.Save(*output)) return PF_Err_OUT_OF_MEMORY;
+
+    if (!small && params[ParamCrop]->u.bd.value != 0) {
+        const RECT crop =
+            CropRectangle(params[ParamCropPosition]->u.td, params[ParamCropSize]->u.sd.value,
+                          in->downsample_x, in->downsample_y, output->width, output->height);
+        if (keyer.cropEnabled != 1) {
+            keyer.cropEnabled = 1;
+            keyer.InvalidateMatte();
+            keyer.InvalidateBackground();
+        }
+        if (!EqualRect(&keyer.cropRect, &crop)) {
+            keyer.cropRect = crop;
+            keyer.InvalidateMatte();
+            keyer.InvalidateBackground();
+        }
+        // Outside the crop rectangle the output shows the foreground.
+        outputImage.Copy(&foreground, 0);
+    } else if (keyer.cropEnabled != 0) {
+        keyer.cropEnabled = 0;
+        keyer.InvalidateMatte();
+        keyer.InvalidateBackground();
+    }
+
+    RenderView(keyer, show, highQuality);
 
     // Without a key-out mode the output is fully opaque; otherwise the alpha
     // the key-in stage wrote stays.
@@ -282,9 +323,31 @@ void KeyFrame(RenderContext& rc) {
         RECT all{0, 0, output->width, output->height};
         outputAlpha.FillRect(&all, &opaque, 0, 0);
     }
+    if (shortOfMemory()) {
+        saved.Restore();
+        return PF_Err_OUT_OF_MEMORY;
+    }
+    return PF_Err_NONE;
+}
+
+// KeyFrame, with an allocation that throws ending the frame like any other.
+PF_Err KeyFrameGuarded(RenderContext& rc) {
+    SavedOutput saved;
+    try {
+        return KeyFrame(rc, saved);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    NoteAllocationFailure();
+    saved.Restore();
+    return PF_Err_OUT_OF_MEMORY;
 }
 
 } // namespace
+
+void SetRenderThreadCount(uint32_t count) {
+    requestedThreads.store(count);
+}
 
 double FixedToDouble(PF_Fixed value) {
     return double(uint32_t(value) & 0xFFFFu) * (1.0 / 65535) + double(value >> 16);
@@ -296,19 +359,63 @@ double ScaleTransparencyEdge(int32_t value, PF_RationalScale downsampleX, int32_
     if (outputWidth <= 120)
         scaled = backgroundWidth != 0 ? double(value) * outputWidth / backgroundWidth : 0.0;
     else
-        scaled = double(value) * downsampleX.num / double(downsampleX.den);
+        scaled =
+            downsampleX.den != 0 ? double(value) * downsampleX.num / double(downsampleX.den) : 0.0;
     return scaled > 10.0 ? 10.0 : scaled;
+}
+
+void ConvertParams(PF_ParamDef* const params[], const KeyerParams& defaults,
+                   PF_RationalScale downsampleX, int32_t outputWidth, int32_t backgroundWidth,
+                   KeyerParams& p) {
+    for (const ParamRow& row : kParamTable) {
+        const PF_ParamDefUnion& u = params[row.index]->u;
+        // A colour correction's values count only while its mode is not "None".
+        const bool off = row.gate != nullptr && p.*row.gate == 0;
+        switch (row.conversion) {
+        case ParamConversion::None:
+            break;
+        case ParamConversion::PopupIndex:
+            p.*row.integer = u.pd.value - 1;
+            break;
+        case ParamConversion::Integer:
+            p.*row.number = off ? 0.0 : u.sd.value * row.scale;
+            break;
+        case ParamConversion::Fixed:
+            p.*row.number = FixedToDouble(u.fd.value) * row.scale;
+            break;
+        case ParamConversion::Shift:
+            (p.*row.colours)[row.channel] =
+                Clamp(u.sd.value * row.scale + (defaults.*row.colours)[row.channel], row.upper);
+            break;
+        case ParamConversion::Colour:
+            if (!off) ColourBytes(u.cd.value, p.*row.colours);
+            break;
+        case ParamConversion::Edge:
+            p.*row.number =
+                ScaleTransparencyEdge(u.sd.value, downsampleX, outputWidth, backgroundWidth);
+            break;
+        }
+    }
 }
 
 RECT CropRectangle(const PF_PointDef& position, int32_t size, PF_RationalScale downsampleX,
                    PF_RationalScale downsampleY, int32_t width, int32_t height) {
+    // The size at the frame's resolution; nothing for a zero denominator.
+    auto scaled = [size](PF_RationalScale s) -> int64_t {
+        return s.den != 0 ? int64_t(size) * s.num / int64_t(s.den) : 0;
+    };
+    // left + extent, lowered to `limit` and kept in the 32-bit range.
+    auto end = [](int32_t start, int64_t extent, int32_t limit) {
+        int64_t e = int64_t(start) + extent;
+        if (e >= limit) e = limit;
+        if (e < INT32_MIN) e = INT32_MIN;
+        return int32_t(e);
+    };
     RECT r;
     r.left = position.x_value >> 16;
     r.top = position.y_value >> 16;
-    r.right = r.left + int32_t(uint32_t(size * downsampleX.num) / downsampleX.den);
-    if (r.right >= width) r.right = width;
-    r.bottom = r.top + int32_t(uint32_t(size * downsampleY.num) / downsampleY.den);
-    if (r.bottom >= height) r.bottom = height;
+    r.right = end(r.left, scaled(downsampleX), width);
+    r.bottom = end(r.top, scaled(downsampleY), height);
     return r;
 }
 
@@ -340,9 +447,9 @@ PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
         err = in_data->utils->copy(in_data->effect_ref, source, output, nullptr, nullptr);
     } else if (!backgroundPresent) {
         in_data->utils->ansi.sprintf(out_data->return_msg, kNoBackgroundMessage);
-        out_data->out_flags = kDisplayErrorMessage;
+        out_data->out_flags = PF_OutFlag_DISPLAY_ERROR_MESSAGE;
     } else {
-        KeyFrame(rc);
+        err = KeyFrameGuarded(rc);
     }
 
     in_data->inter.checkin_param(in_data->effect_ref, &rc.keyIn);

@@ -7,6 +7,8 @@
 #include <new>
 #include <utility>
 
+#include "platform/memory.h"
+
 uint32_t& ImageErrorRef() {
     static thread_local uint32_t error = 0;
     return error;
@@ -21,6 +23,7 @@ const CRuntimeClassRegistration registerImage(&CImageBaseClass::classCImageBaseC
 
 int Fail(uint32_t reason) {
     ImageError = reason;
+    if (reason == kImageOutOfMemory) NoteAllocationFailure();
     return 0;
 }
 

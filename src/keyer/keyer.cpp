@@ -1,88 +1,11 @@
-// The keyer's state: the parameter snapshot, construction and destruction,
-// taking the frame's images, the shading buffer and the stage flags.
+// The keyer's state: construction and destruction, taking the frame's images,
+// the shading buffer and the stage flags.
 #include "keyer/keyer.h"
 
 #include <climits>
 #include <new>
 
-// --- KeyerParams ---
-
-KeyerParams::KeyerParams() {
-    SetDefaults();
-}
-
-KeyerParams::KeyerParams(const KeyerParams& other) : CObject() {
-    SetDefaults();
-    *this = other;
-}
-
-KeyerParams::~KeyerParams() {}
-
-KeyerParams& KeyerParams::operator=(const KeyerParams& other) {
-    if (this == &other) return *this;
-    for (int i = 0; i < 3; ++i) {
-        bgCorrectionColor[i] = other.bgCorrectionColor[i];
-        separationColor[i] = other.separationColor[i];
-        transparencyColor[i] = other.transparencyColor[i];
-        shadowColor[i] = other.shadowColor[i];
-        lightColor[i] = other.lightColor[i];
-        reflectionColor[i] = other.reflectionColor[i];
-        backingChromaticity[i] = other.backingChromaticity[i];
-        fgCorrectionColor[i] = other.fgCorrectionColor[i];
-    }
-    bgCorrectionStrength = other.bgCorrectionStrength;
-    bgCorrectionBrightness = other.bgCorrectionBrightness;
-    bgCorrectionMode = other.bgCorrectionMode;
-    separationLevel = other.separationLevel;
-    separationDeviation = other.separationDeviation;
-    transparencyStrength = other.transparencyStrength;
-    transparencyThreshold = other.transparencyThreshold;
-    shadowChroma = other.shadowChroma;
-    shadowBrightness = other.shadowBrightness;
-    lightChroma = other.lightChroma;
-    lightBrightness = other.lightBrightness;
-    reflectionChroma = other.reflectionChroma;
-    reflectionBrightness = other.reflectionBrightness;
-    reflectionStrength = other.reflectionStrength;
-    fgCorrectionStrength = other.fgCorrectionStrength;
-    fgCorrectionBrightness = other.fgCorrectionBrightness;
-    fgCorrectionMode = other.fgCorrectionMode;
-    transparencyEdge = other.transparencyEdge;
-    assigned = 1;
-    return *this;
-}
-
-void KeyerParams::SetDefaults() {
-    assigned = 0;
-    for (int i = 0; i < 3; ++i) {
-        bgCorrectionColor[i] = 0.0;
-        separationColor[i] = 0.0;
-        transparencyColor[i] = 0.0;
-        shadowColor[i] = 0.0;
-        lightColor[i] = 0.0;
-        reflectionColor[i] = 0.0;
-        backingChromaticity[i] = 0.0;
-        fgCorrectionColor[i] = 0.0;
-    }
-    bgCorrectionStrength = 0.0;
-    bgCorrectionBrightness = 0.0;
-    bgCorrectionMode = 0;
-    separationLevel = 0.0;
-    separationDeviation = 0.0;
-    transparencyStrength = 1.0;
-    transparencyThreshold = 0.75;
-    shadowChroma = 0.8;
-    shadowBrightness = 0.8;
-    lightChroma = 1.0;
-    lightBrightness = 1.0;
-    reflectionChroma = 0.75;
-    reflectionBrightness = 0.35;
-    reflectionStrength = 1.0;
-    fgCorrectionStrength = 0.0;
-    fgCorrectionBrightness = 0.0;
-    fgCorrectionMode = 0;
-    transparencyEdge = 0.0;
-}
+#include "platform/memory.h"
 
 // --- CKeyer ---
 
@@ -94,7 +17,7 @@ CKeyer::CKeyer()
       smoothBgShadow(0), channelOrder{0, 1, 2}, edgeProfile{}, edgeWeights{}, matteImage(nullptr),
       keyInMatte(nullptr), keyOutMatte(nullptr), edgeImage(nullptr), foregroundImage(nullptr),
       backgroundImage(nullptr), outputImage(nullptr), correctedBackground(nullptr),
-      ownCorrectedBackground(nullptr), underlayImage(nullptr), width(1), height(1) {
+      ownCorrectedBackground(nullptr), underlayImage(nullptr), width(1), height(1), threadCount(0) {
     edgeImage = new CImageBaseClass();
     edgeImage->Create(1, 1, 1, nullptr);
     underlayImage = new CImageBaseClass();
@@ -178,6 +101,7 @@ int CKeyer::AllocateShadingBuffer(int on) {
     shadingBufferCount = 0;
     // The count is a 32-bit member: a larger frame cannot be held.
     if (wanted > size_t(INT32_MAX)) {
+        NoteAllocationFailure();
         smoothBgShadow = 0;
         return 0;
     }
@@ -185,6 +109,7 @@ int CKeyer::AllocateShadingBuffer(int on) {
         // Zero-filled: a one-row band can read entries that no pass wrote.
         shadingBuffer = new float[wanted]();
     } catch (const std::bad_alloc&) {
+        NoteAllocationFailure();
         shadingBuffer = nullptr;
         smoothBgShadow = 0;
         return 0;
@@ -233,7 +158,43 @@ RECT CKeyer::BandRect() const {
 
 int CKeyer::RunRowBands(WorkerProcedure worker, void* context, RECT* band) const {
     SIZE size{width, height};
-    CRowBandJob job(0);
+    CRowBandJob job(threadCount);
+    job.SetArea(&size, band);
+    job.SetProcedure(worker, context);
+    return job.Run(1) ? 1 : 0;
+}
+
+int CKeyer::RunKernelBands(WorkerProcedure worker, void* context, RECT* band, int32_t kernelWidth,
+                           int32_t kernelHeight) const {
+    SIZE size{width, height};
+    CKernelBandJob job(threadCount);
+    job.kernelWidth = kernelWidth;
+    job.kernelHeight = kernelHeight;
+    job.SetArea(&size, band);
+    job.SetProcedure(worker, context);
+    return job.Run(1) ? 1 : 0;
+}
+
+int CKeyer::RunWindowBands(WorkerProcedure worker, void* context, RECT* band,
+                           CImageBaseClass* source, int32_t kernelWidth,
+                           int32_t kernelHeight) const {
+    SIZE size{width, height};
+    CWindowBandJob job(threadCount);
+    job.kernelWidth = kernelWidth;
+    job.kernelHeight = kernelHeight;
+    job.innerMarginsOnly = 1;
+    job.SetWindowSource(source);
+    job.SetArea(&size, band);
+    job.SetProcedure(worker, context);
+    return job.Run(1) ? 1 : 0;
+}
+
+int CKeyer::RunTileBands(WorkerProcedure worker, void* context, RECT* band,
+                         int32_t tileSize) const {
+    SIZE size{width, height};
+    CTileJob job(threadCount);
+    job.tileWidth = tileSize;
+    job.tileHeight = tileSize;
     job.SetArea(&size, band);
     job.SetProcedure(worker, context);
     return job.Run(1) ? 1 : 0;

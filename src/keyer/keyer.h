@@ -8,47 +8,10 @@
 #include "bands/bandjob.h"
 #include "image/image.h"
 #include "image/object.h"
+#include "keyer/keyer_params.h"
 #include "platform/rect.h"
 
 struct ShadingLimits;
-
-// The parameter snapshot. Colours are red, green, blue doubles.
-class KeyerParams : public CObject {
-  public:
-    KeyerParams();
-    KeyerParams(const KeyerParams& other);
-    ~KeyerParams() override;
-    KeyerParams& operator=(const KeyerParams& other);
-    void SetDefaults();
-
-    int32_t assigned;
-    double bgCorrectionColor[3];
-    double bgCorrectionStrength;
-    double bgCorrectionBrightness;
-    int32_t bgCorrectionMode;
-    double separationColor[3];
-    double separationLevel;
-    double separationDeviation;
-    double transparencyColor[3];
-    double transparencyStrength;
-    double transparencyThreshold;
-    double shadowColor[3];
-    double shadowChroma;
-    double shadowBrightness;
-    double lightColor[3];
-    double lightChroma;
-    double lightBrightness;
-    double reflectionColor[3];
-    double reflectionChroma;
-    double reflectionBrightness;
-    double reflectionStrength;
-    double backingChromaticity[3];
-    double fgCorrectionColor[3];
-    double fgCorrectionStrength;
-    double fgCorrectionBrightness;
-    int32_t fgCorrectionMode;
-    double transparencyEdge;
-};
 
 // Channel indices of channelOrder and of arrays indexed by them.
 enum ChannelIndex { kChannelBlue = 0, kChannelGreen = 1, kChannelRed = 2 };
@@ -124,6 +87,15 @@ class CKeyer : public CObject {
     // (null: the whole frame), split into row bands, and waits for it; 1 when
     // the run succeeded. The rectangle is normalised in place.
     int RunRowBands(WorkerProcedure worker, void* context, RECT* band) const;
+    // The same over kernel bands at least kernelHeight rows high.
+    int RunKernelBands(WorkerProcedure worker, void* context, RECT* band, int32_t kernelWidth,
+                       int32_t kernelHeight) const;
+    // Window bands over source with a window of kernelWidth x kernelHeight;
+    // the window repeats the band rectangle's edge pixels beyond it.
+    int RunWindowBands(WorkerProcedure worker, void* context, RECT* band, CImageBaseClass* source,
+                       int32_t kernelWidth, int32_t kernelHeight) const;
+    // Square tiles of tileSize over band, laid out around its centre.
+    int RunTileBands(WorkerProcedure worker, void* context, RECT* band, int32_t tileSize) const;
     // Shading buffer allocation for the wanted state (keyer/keyer.cpp).
     int AllocateShadingBuffer(int on);
 
@@ -160,4 +132,7 @@ class CKeyer : public CObject {
     CImageBaseClass* underlayImage;
     int32_t width;
     int32_t height;
+    // Thread slots of every pass: 0 = one per processor. Set by the render
+    // driver; tests set it to prove that bytes do not depend on it.
+    uint16_t threadCount;
 };

@@ -2,26 +2,9 @@
 // library elsewhere.
 #include "platform/threads.h"
 
-#include <cstdlib>
 #include <new>
 
-namespace {
-
-// ORVO_THREADS as a count from 1 to 65535, or 0 when unset or not such a
-// number.
-uint32_t ThreadCountOverride() {
-    const char* text = std::getenv("ORVO_THREADS");
-    if (!text || !*text) return 0;
-    uint32_t value = 0;
-    for (const char* p = text; *p; ++p) {
-        if (*p < '0' || *p > '9') return 0;
-        value = value * 10 + (uint32_t)(*p - '0');
-        if (value > 65535) return 0;
-    }
-    return value;
-}
-
-} // namespace
+#include "platform/memory.h"
 
 #ifdef _WIN32
 
@@ -51,9 +34,15 @@ DWORD WINAPI ThreadTrampoline(LPVOID parameter) {
 ThreadHandle StartThread(ThreadProcedure procedure, void* argument) {
     if (!procedure) return nullptr;
     ThreadStart* start = new (std::nothrow) ThreadStart{procedure, argument};
-    if (!start) return nullptr;
+    if (!start) {
+        NoteAllocationFailure();
+        return nullptr;
+    }
     HANDLE thread = CreateThread(nullptr, 0, ThreadTrampoline, start, 0, nullptr);
-    if (!thread) delete start;
+    if (!thread) {
+        NoteAllocationFailure();
+        delete start;
+    }
     return thread;
 }
 
@@ -89,7 +78,9 @@ void SleepMilliseconds(uint32_t milliseconds) {
 }
 
 MutexHandle CreateUnnamedMutex() {
-    return CreateMutexA(nullptr, FALSE, nullptr);
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, nullptr);
+    if (!mutex) NoteAllocationFailure();
+    return mutex;
 }
 
 MutexWaitResult WaitForMutex(MutexHandle mutex) {
@@ -113,14 +104,17 @@ int CloseMutexHandle(MutexHandle mutex) {
 }
 
 uint32_t ProcessorCount() {
-    uint32_t forced = ThreadCountOverride();
-    if (forced) return forced;
     SYSTEM_INFO info;
     GetSystemInfo(&info);
     return info.dwNumberOfProcessors ? (uint32_t)info.dwNumberOfProcessors : 1;
 }
 
 #else // standard library
+
+#ifdef __linux__
+#include <sched.h>
+#endif
+#include <pthread.h>
 
 #include <atomic>
 #include <chrono>
@@ -189,16 +183,31 @@ struct HeldMutexes {
     ~HeldMutexes() { Abandon(); }
 };
 
-HeldMutexes& CurrentHeldMutexes() {
-    thread_local HeldMutexes mutexes;
-    return mutexes;
+// The list of the calling thread, or null when there is no memory for it.
+// It hangs on a thread key rather than a thread_local object: the C library
+// ends the process when it cannot register a thread_local's destructor,
+// while a key's value costs nothing to register.
+HeldMutexes* CurrentHeldMutexes() {
+    static pthread_key_t key;
+    static const bool keyMade =
+        pthread_key_create(&key, [](void* list) { delete static_cast<HeldMutexes*>(list); }) == 0;
+    if (!keyMade) return nullptr;
+    HeldMutexes* list = static_cast<HeldMutexes*>(pthread_getspecific(key));
+    if (list == nullptr) {
+        list = new (std::nothrow) HeldMutexes;
+        if (list != nullptr && pthread_setspecific(key, list) != 0) {
+            delete list;
+            list = nullptr;
+        }
+    }
+    return list;
 }
 
 void RunThread(ThreadRecord* record, ThreadProcedure procedure, void* argument) {
     uint32_t result = procedure(argument);
     // Mutexes still held are abandoned before the thread counts as ended, so
     // that whoever waited for the thread finds them abandoned at once.
-    CurrentHeldMutexes().Abandon();
+    if (HeldMutexes* held = CurrentHeldMutexes()) held->Abandon();
     {
         std::lock_guard<std::mutex> guard(EndLock());
         record->exitCode = result;
@@ -213,10 +222,15 @@ void RunThread(ThreadRecord* record, ThreadProcedure procedure, void* argument) 
 ThreadHandle StartThread(ThreadProcedure procedure, void* argument) {
     if (!procedure) return nullptr;
     ThreadRecord* record = new (std::nothrow) ThreadRecord;
-    if (!record) return nullptr;
+    if (!record) {
+        NoteAllocationFailure();
+        return nullptr;
+    }
     try {
         record->thread = std::thread(RunThread, record, procedure, argument);
     } catch (...) {
+        // No memory or no thread left for it.
+        NoteAllocationFailure();
         delete record;
         return nullptr;
     }
@@ -284,6 +298,7 @@ MutexHandle CreateUnnamedMutex() {
     try {
         return new MutexRef(std::make_shared<MutexRecord>());
     } catch (...) {
+        NoteAllocationFailure();
         return nullptr;
     }
 }
@@ -299,8 +314,11 @@ MutexWaitResult WaitForMutex(MutexHandle mutex) {
     }
     record->released.wait(guard, [&record] { return !record->owned; });
     try {
-        CurrentHeldMutexes().held.push_back(record);
+        HeldMutexes* held = CurrentHeldMutexes();
+        if (held == nullptr) throw std::bad_alloc();
+        held->held.push_back(record);
     } catch (...) {
+        NoteAllocationFailure();
         return kMutexFailed;
     }
     record->owned = true;
@@ -323,7 +341,9 @@ int ReleaseMutexHandle(MutexHandle mutex) {
         record->owned = false;
         record->released.notify_one();
     }
-    std::vector<MutexRef>& held = CurrentHeldMutexes().held;
+    HeldMutexes* list = CurrentHeldMutexes();
+    if (list == nullptr) return 1;
+    std::vector<MutexRef>& held = list->held;
     for (size_t i = 0; i < held.size(); ++i) {
         if (held[i] == record) {
             held.erase(held.begin() + (std::ptrdiff_t)i);
@@ -340,8 +360,13 @@ int CloseMutexHandle(MutexHandle mutex) {
 }
 
 uint32_t ProcessorCount() {
-    uint32_t forced = ThreadCountOverride();
-    if (forced) return forced;
+#ifdef __linux__
+    // The processors this process may run on (taskset, a batch scheduler's
+    // allocation), not every processor of the machine.
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
+        return (uint32_t)CPU_COUNT(&allowed);
+#endif
     unsigned count = std::thread::hardware_concurrency();
     return count ? (uint32_t)count : 1;
 }

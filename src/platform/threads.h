@@ -61,7 +61,5 @@ MutexWaitResult WaitForMutex(MutexHandle mutex);
 int ReleaseMutexHandle(MutexHandle mutex);
 int CloseMutexHandle(MutexHandle mutex);
 
-// Number of processors. The environment variable ORVO_THREADS, when set to
-// an integer from 1 to 65535, overrides it (tests and reference runs use it
-// to force a slot count).
+// Number of processors this process may use (at least 1).
 uint32_t ProcessorCount();

@@ -6,6 +6,7 @@
 #include "bands/bandjob.h"
 #include "image/image.h"
 #include "keyer/keyer.h"
+#include "platform/memory.h"
 #include "stages/band_cursor.h"
 
 namespace {
@@ -147,6 +148,7 @@ int CKeyer::UpdateCorrectedBackground() {
                 ownCorrectedBackground = new CImageBaseClass();
                 ok = ownCorrectedBackground->Create(uint32_t(width), uint32_t(height), 3, nullptr);
             } catch (const std::bad_alloc&) {
+                NoteAllocationFailure();
                 ok = 0;
             }
         } else {

@@ -8,6 +8,7 @@
 #include "bands/bandjob.h"
 #include "image/image.h"
 #include "keyer/keyer.h"
+#include "platform/memory.h"
 
 int CKeyer::ComputeShadingLimits(ShadingLimits& limits) {
     // Backing colour indexed 0 = blue, 1 = green, 2 = red.
@@ -48,6 +49,7 @@ CFloatWindow::CFloatWindow(int32_t kwIn, int32_t khIn, int32_t nIn)
         columns = new float[size_t(kw)];
         buffer = new float[size_t(kh) * size_t(n)];
     } catch (const std::bad_alloc&) {
+        NoteAllocationFailure();
         Release();
         return;
     }
@@ -258,11 +260,5 @@ int CKeyer::SmoothShadingRatio() {
     RECT band = BandRect();
     if (IsRectEmpty(&band)) return 1;
 
-    SIZE size{width, height};
-    CKernelBandJob job(0);
-    job.kernelWidth = filterWidth;
-    job.kernelHeight = filterHeight;
-    job.SetArea(&size, &band);
-    job.SetProcedure(SmoothWorker, this);
-    return job.Run(1) ? 1 : 0;
+    return RunKernelBands(SmoothWorker, this, &band, filterWidth, filterHeight);
 }

@@ -62,15 +62,7 @@ int CKeyer::SmoothUnderlay() {
     RECT band = BandRect();
     if (IsRectEmpty(&band)) return 1;
 
-    SIZE size{width, height};
-    CWindowBandJob job(0);
-    job.kernelWidth = 7;
-    job.kernelHeight = 7;
-    job.innerMarginsOnly = 1;
-    job.SetWindowSource(underlayImage);
-    job.SetArea(&size, &band);
-    job.SetProcedure(SmoothUnderlayWorker, this);
-    if (!job.Run(1)) return 0;
+    if (!RunWindowBands(SmoothUnderlayWorker, this, &band, underlayImage, 7, 7)) return 0;
     compositeDirty = 1;
     spillShadowDirty = 1;
     return 1;

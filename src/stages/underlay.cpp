@@ -242,15 +242,9 @@ int CKeyer::FillUnderlay() {
     if (!RunRowBands(SeedWorker, &seed, &band)) return 0;
 
     // Tile passes, coarse to fine.
-    SIZE size{width, height};
-    CTileJob tiles(0);
-    RECT tileArea = area;
-    tiles.SetArea(&size, &tileArea);
-    tiles.SetProcedure(TileWorker, this);
     for (int32_t level = 1; level <= levels; ++level) {
-        tiles.tileWidth = tile;
-        tiles.tileHeight = tile;
-        if (!tiles.Run(1)) return 0;
+        RECT tileArea = area;
+        if (!RunTileBands(TileWorker, this, &tileArea, tile)) return 0;
         tile /= 2;
     }
 

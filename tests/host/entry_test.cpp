@@ -7,6 +7,7 @@
 
 #include "harness/harness.h"
 #include "host/entry.h"
+#include "host/params.h"
 
 namespace {
 
@@ -77,7 +78,7 @@ TEST_F(Entry, ResetupClearsBytesZeroToTen) {
 
 TEST_F(Entry, FullCommandSequenceLeavesNothingBehind) {
     EXPECT_EQ(host.Setup(), 0);
-    EXPECT_EQ(host.NumParams(), 41);
+    EXPECT_EQ(host.NumParams(), kParamCount);
     EXPECT_EQ(host.SequenceResetup(), 0);
     EXPECT_EQ(host.Teardown(), 0);
     EXPECT_EQ(host.LiveHandles(), 0u);

@@ -154,6 +154,32 @@ TEST_F(StandIn, LeakedAndTwiceDisposedHandlesAreReported) {
     EXPECT_TRUE(Contains(host.Problems(), "disposed while locked"));
 }
 
+TEST_F(StandIn, HandleSizesAreToldForLiveHandlesOnly) {
+    static std::vector<long long> sizes;
+    sizes.clear();
+    g_other = [](PF_InData* in, PF_OutData*, PF_ParamDef**, PF_LayerDef*) {
+        PF_UtilCallbacks* u = in->utils;
+        PF_Handle h = u->host_new_handle(13);
+        sizes.push_back((long long)u->host_get_handle_size(h));
+        sizes.push_back((long long)u->host_get_handle_size(in->sequence_data));
+        u->host_dispose_handle(h);
+        sizes.push_back((long long)u->host_get_handle_size(h));
+        return 0;
+    };
+    host.Command(PF_Cmd_DO_DIALOG);
+    EXPECT_EQ(sizes, L(13, 16, 0));
+    EXPECT_TRUE(Contains(host.Problems(), "size of a disposed handle"));
+
+    host.ClearProblems();
+    host.OfferHandleSize(false);
+    g_other = [](PF_InData* in, PF_OutData*, PF_ParamDef**, PF_LayerDef*) {
+        return in->utils->host_get_handle_size == nullptr ? 0 : 1;
+    };
+    EXPECT_EQ(host.Command(PF_Cmd_DO_DIALOG), 0);
+    host.OfferHandleSize(true);
+    EXPECT_TRUE(host.Problems().empty());
+}
+
 TEST_F(StandIn, CopyHonoursEachFramesRowBytes) {
     harness::Frame fg(3, 2, 20);
     for (size_t i = 0; i < fg.pixels.size(); ++i)

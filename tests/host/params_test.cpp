@@ -135,8 +135,8 @@ class ParamSetup : public ::testing::Test {
 
 TEST_F(ParamSetup, EveryRecordMatchesTheTableByteForByte) {
     std::vector<Expected> table = ExpectedTable();
-    ASSERT_EQ(host.Params().size(), 40u);
-    ASSERT_EQ(table.size(), 40u);
+    ASSERT_EQ(host.Params().size(), size_t(kRegisteredParamCount));
+    ASSERT_EQ(table.size(), size_t(kRegisteredParamCount));
     for (size_t i = 0; i < table.size(); ++i) {
         const harness::ParamInfo& got = host.Params()[i];
         SCOPED_TRACE("parameter " + std::to_string(i + 1) + " " + got.name);
@@ -194,8 +194,8 @@ TEST(ParamSetupCount, GrowsFromTheHostCountAndStopsAtAFailure) {
         host.BindEntry(EffectMain);
         host.SetHostParamCount(start);
         EXPECT_EQ(host.ParamsSetup(), 0);
-        EXPECT_EQ(host.NumParams(), start + 40);
-        EXPECT_EQ(host.AddParamCalls(), 40);
+        EXPECT_EQ(host.NumParams(), start + kRegisteredParamCount);
+        EXPECT_EQ(host.AddParamCalls(), kRegisteredParamCount);
     }
     harness::Host host; // a failure on the third parameter is returned at once
     host.BindEntry(EffectMain);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
 #include <vector>
 
 #include "keyer/keyer.h"
@@ -18,24 +19,23 @@ std::array<int, 4> Band(const CKeyer& keyer) {
 
 } // namespace
 
-TEST(KeyerParams, AssignmentCopiesAndMarks) {
+TEST(KeyerParams, CopiesEveryFieldAndResets) {
     KeyerParams p, q;
-    EXPECT_EQ(p.assigned, 0);
     EXPECT_EQ(p.transparencyThreshold, 0.75);
     EXPECT_EQ(p.reflectionBrightness, 0.35);
-    q.backingChromaticity[2] = 0.25;
-    q.fgCorrectionMode = 4;
+    // Every byte of a snapshot set apart from the defaults survives a copy.
+    unsigned char* bytes = reinterpret_cast<unsigned char*>(&q);
+    for (size_t i = 0; i < sizeof q; ++i)
+        bytes[i] = static_cast<unsigned char>(i * 7 + 1);
     p = q;
-    EXPECT_EQ(p.assigned, 1);
-    EXPECT_EQ(p.backingChromaticity[2], 0.25);
-    EXPECT_EQ(p.fgCorrectionMode, 4);
-    const KeyerParams& same = q;
-    q = same; // nothing happens, not even the mark
-    EXPECT_EQ(q.assigned, 0);
+    EXPECT_EQ(std::memcmp(&p, &q, sizeof p), 0);
+    const KeyerParams copied(q);
+    EXPECT_EQ(std::memcmp(&copied, &q, sizeof q), 0);
     p.SetDefaults();
-    EXPECT_EQ(p.assigned, 0);
     EXPECT_EQ(p.backingChromaticity[2], 0.0);
+    EXPECT_EQ(p.transparencyEdge, 0.0);
     EXPECT_EQ(p.transparencyStrength, 1.0);
+    EXPECT_EQ(p.fgCorrectionMode, 0);
 }
 
 TEST(Keyer, ConstructionAndSetImages) {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "harness/harness.h"
 #include "host/entry.h"
@@ -363,6 +365,73 @@ TEST_F(RenderTest, SmallOutputIgnoresTheCrop) {
     host.SetSlider(ParamBgCcBrightness, 50);
     host.Render(out);
     EXPECT_TRUE(AllPixels(out, 255, 13, 13, 13)) << "the whole frame is corrected";
+}
+
+} // namespace
+
+namespace {
+
+// A sequence handle too short for the record (another layout, a foreign or
+// flattened record) is never read or written: the backing is measured anew.
+// A record of at least 16 bytes is used, and so is any record when the host
+// cannot tell handle sizes.
+TEST_F(RenderTest, ShortSequenceRecordsAreMeasuredAnewAndLeftAlone) {
+    Frames(16, 8);
+    host.SetLayer(ParamBackground, &bg);
+    host.SetPopup(ParamShow, ShowCorrectedBg);
+    host.SetColor(ParamChromaColor, 0, 255, 0);
+    fg.Fill(255, 20, 200, 30);
+    host.Render(out); // the real record now holds the key and (20, 200, 30)
+    fg.Fill(255, 10, 150, 10);
+    const PF_Handle record = host.SequenceHandle();
+
+    struct Size {
+        size_t bytes;
+        bool sizeKnown;
+        bool used;
+    };
+    for (Size s :
+         {Size{0, true, false}, Size{4, true, false}, Size{13, true, false}, Size{15, true, false},
+          Size{16, true, true}, Size{32, true, true}, Size{16, false, true}}) {
+        const PF_Handle handle = host.NewHandle(s.bytes);
+        std::vector<uint8_t> before(s.bytes, 0xAB);
+        if (s.bytes >= 16) {
+            before = host.HandleBytes(record); // key and measured (20, 200, 30)
+            before.resize(s.bytes, 0xAB);
+        }
+        std::memcpy(*handle, before.data(), s.bytes);
+        host.SetSequenceHandle(handle);
+        host.OfferHandleSize(s.sizeKnown);
+        EXPECT_EQ(host.Render(out).err, 0);
+        EXPECT_EQ(host.SequenceResetup(), 0);
+        host.OfferHandleSize(true);
+        host.SetSequenceHandle(record);
+        if (s.used) {
+            EXPECT_EQ(out.Pixel(0, 0)[0], 255) << s.bytes;
+            std::vector<uint8_t> after = host.HandleBytes(handle);
+            EXPECT_EQ(after[8] + after[9] + after[10], 0)
+                << s.bytes << ": re-set-up clears the key";
+            EXPECT_EQ(after[12], 200) << s.bytes << ": the stored measurement was used";
+        } else {
+            EXPECT_EQ(host.HandleBytes(handle), before) << s.bytes << " bytes: left alone";
+        }
+        host.DisposeHandle(handle);
+    }
+    EXPECT_TRUE(host.Problems().empty()) << host.Problems().front();
+}
+
+// A zero downsampling denominator refuses the keyed frame, output untouched.
+TEST_F(RenderTest, ZeroDownsampleDenominatorIsRefused) {
+    Frames(200, 8);
+    host.SetLayer(ParamBackground, &bg);
+    host.SetPopup(ParamShow, ShowComposite);
+    for (auto [xDen, yDen] : {std::pair<A_u_long, A_u_long>{0, 1}, {1, 0}}) {
+        host.ForceDownsample({1, xDen}, {1, yDen});
+        harness::RenderResult r = host.Render(out);
+        EXPECT_EQ(r.err, PF_Err_INTERNAL_STRUCT_DAMAGED);
+        EXPECT_EQ(r.outFlags, 0);
+        EXPECT_TRUE(AllPixels(out, 0, 0, 0, 0));
+    }
 }
 
 } // namespace

@@ -200,9 +200,10 @@ TEST(Composite, CropAndBlackBackingLeaveOutsidePixels) {
 TEST(Stages, SameResultForAnyThreadCount) {
     // The whole chain on synthetic material with a key-in layer, a soft edge,
     // both smoothings and a hue correction: matte, underlay, ratios and output.
-    ExpectSameForAnyThreadCount([] {
+    ExpectSameForAnyThreadCount([](uint16_t threads) {
         const int w = 97, h = 61;
         KeyedFrames f(w, h, true);
+        f.keyer.threadCount = threads;
         synthetic::GreenScreen(f.fg.data(), w, h, w * 4);
         synthetic::Background(f.bg.data(), w, h, w * 4);
         synthetic::KeyInMatte(f.keyIn.data(), w, h, w * 4);

@@ -175,8 +175,9 @@ TEST(SoftenEdge, ResultDoesNotDependOnTheSlices) {
         for (bool cropped : {false, true}) {
             SCOPED_TRACE(testing::Message() << "edge " << edge << " crop " << cropped);
             int deepest = 0;
-            ExpectSameForAnyThreadCount([&] {
+            ExpectSameForAnyThreadCount([&](uint16_t threads) {
                 EdgeFixture f(w, h, edge);
+                f.keyer.threadCount = threads;
                 std::copy(start.begin(), start.end(), f.matte.pixels);
                 f.keyer.cropEnabled = cropped;
                 f.keyer.cropRect = crop;

@@ -43,14 +43,16 @@ TEST(ToolParams, FixedValuesRoundHalfAwayFromZero) {
     EXPECT_EQ(FormatFixed(75 << 16), "75");
 }
 
-TEST(ToolParams, DefaultsAreTheEffectsExceptCrop) {
+TEST(ToolParams, DefaultsAreTheEffectsExceptCropAndShow) {
     ParamSet p = Defaults();
     ASSERT_EQ(p.infos().size(), 40u);
-    EXPECT_EQ(p.Value("Crop").value, 0);   // off in the tool
-    EXPECT_EQ(p.Info("Crop").dephault, 1); // on in the effect
+    EXPECT_EQ(p.Value("Crop").value, 0);            // off in the tool
+    EXPECT_EQ(p.Info("Crop").def.u.bd.dephault, 1); // on in the effect
+    EXPECT_EQ(p.Value("Show").value, 11);           // the composite in the tool
+    EXPECT_EQ(p.Info("Show").def.u.pd.dephault, 1); // the foreground in the effect
     EXPECT_EQ(p.Value("Transparency Threshold").value, 75 << 16);
     EXPECT_EQ(p.Value("Crop Size (pixel)").value, 200);
-    EXPECT_EQ(p.Value("Show").value, 1);
+    EXPECT_FALSE(p.Value("Chroma Color").given);
     const ParamValue& chroma = p.Value("Chroma Color");
     EXPECT_EQ(chroma.colour[1], 86);
     EXPECT_EQ(chroma.colour[2], 112);
@@ -65,7 +67,21 @@ TEST(ToolParams, NamesMatchCaseInsensitivelyAndExactly) {
     p.SetAssignment("FG Ligth Color=1,2,3"); // the effect's own spelling
     EXPECT_EQ(p.Value("FG Ligth Color").colour[3], 3);
     std::string m = UsageMessage([&] { p.SetAssignment("FG Light Color=1,2,3"); });
-    EXPECT_NE(m.find("unknown parameter \"FG Light Color\""), std::string::npos) << m;
+    EXPECT_NE(m.find("unknown parameter \"FG Light Color\" (did you mean \"FG Ligth Color\"?)"),
+              std::string::npos)
+        << m;
+    // Stable snake_case names work beside the display names, in --set and presets.
+    p.SetAssignment("transp_strength=120");
+    EXPECT_EQ(p.Value("Transp. Strength").value, 120 << 16);
+    EXPECT_TRUE(p.Value("Transp. Strength").given);
+    p.SetAssignment("separation_level=-3");
+    EXPECT_EQ(p.Value("Separation Level").value, -3);
+    p.ApplyPreset(nlohmann::json{{"refl_suppress_red", 7}}, "preset");
+    EXPECT_EQ(p.Value("Refl.Suppress Red").value, 7);
+    m = UsageMessage([&] { p.SetAssignment("sep_deviaton=1"); });
+    EXPECT_NE(m.find("did you mean \"sep_deviation\""), std::string::npos) << m;
+    m = UsageMessage([&] { p.SetAssignment("zzzz=1"); });
+    EXPECT_EQ(m.find("did you mean"), std::string::npos) << m; // nothing close
     m = UsageMessage([&] { p.SetAssignment("Transp. Strength"); });
     EXPECT_NE(m.find("Parameter Name=value"), std::string::npos) << m;
 }
@@ -136,6 +152,8 @@ TEST(ToolParams, CheckboxColourAndPopupForms) {
               std::string::npos)
         << m;
     EXPECT_NE(UsageMessage([&] { p.Set("Show", "Separ."); }), ""); // no prefixes
+    m = UsageMessage([&] { p.Set("Show", "Transparancy"); });
+    EXPECT_NE(m.find("did you mean \"Transparency\""), std::string::npos) << m;
     EXPECT_NE(UsageMessage([&] { p.Set("Show", "0"); }), "");
 }
 
@@ -160,11 +178,16 @@ TEST(ToolParams, PointsAreFullResolutionPixels) {
     p.PointFixed(i, 1280, 720, 2, &x, &y);
     EXPECT_EQ(x, 0x328000); // 50.5 pixels of the half-size frame
     EXPECT_EQ(y, 0x19C000); // 25.75
-    p.Set("Crop Position", "1280,10");
-    std::string m = UsageMessage([&] { p.PointFixed(i, 1280, 720, 1, &x, &y); });
-    EXPECT_NE(m.find("\"Crop Position\""), std::string::npos) << m;
-    EXPECT_NE(m.find("x 0 to 1279, y 0 to 719"), std::string::npos) << m;
-    EXPECT_NE(UsageMessage([&] { p.Set("Crop Position", "-1,5"); }), "");
+    // Anywhere a host could send: outside the frame too, with a note.
+    EXPECT_EQ(p.PointsOutside(1280, 720), "");
+    p.Set("Crop Position", "1280,-10");
+    p.PointFixed(i, 1280, 720, 1, &x, &y);
+    EXPECT_EQ(x, 1280 << 16);
+    EXPECT_EQ(y, -(10 << 16));
+    EXPECT_NE(p.PointsOutside(1280, 720).find("\"Crop Position\" 1280,-10 lies outside the "
+                                              "1280x720 frame"),
+              std::string::npos);
+    EXPECT_NE(UsageMessage([&] { p.Set("Crop Position", "40000,5"); }), ""); // beyond 16.16
     EXPECT_NE(UsageMessage([&] { p.Set("Crop Position", "5"); }), "");
 }
 
@@ -202,12 +225,27 @@ TEST(ToolParams, PresetsRoundTripEveryValue) {
               "");
 }
 
-TEST(ToolParams, ListingShowsAllFortyWithTheToolsCropDefault) {
+TEST(ToolParams, ListingNamesTheToolsOwnDefaults) {
     ParamSet p = Defaults();
     std::string text = p.Listing();
-    EXPECT_NE(text.find("FG Ligth Color"), std::string::npos);
     EXPECT_NE(text.find("1 Foreground | 2 Background"), std::string::npos);
-    EXPECT_NE(text.find("off in this tool"), std::string::npos);
+    EXPECT_NE(text.find("this tool's default; the effect's own is on"), std::string::npos);
+    EXPECT_NE(text.find("this tool's default; the effect's own is 1 (Foreground)"),
+              std::string::npos);
+}
+
+TEST(ToolParams, SuggestionsAreForTyposOnly) {
+    const std::vector<std::string> words = {"key", "params", "about", "demo"};
+    struct Case {
+        const char *typed, *expect;
+    } cases[] = {{"kye", "key"},   {"Key", "key"}, {"parms", "params"}, {"abuot", "about"},
+                 {"dmeo", "demo"}, {"render", ""}, {"k", ""},           {"", ""}};
+    for (const Case& c : cases)
+        EXPECT_EQ(Closest(c.typed, words), c.expect) << c.typed;
+    EXPECT_EQ(DidYouMean("kye", words), " (did you mean \"key\"?)");
+    EXPECT_EQ(DidYouMean("xyz", words), "");
+    EXPECT_EQ(SnakeName("Refl.Suppress Red"), "refl_suppress_red");
+    EXPECT_EQ(SnakeName("Transp. Strength"), "transp_strength");
 }
 
 } // namespace

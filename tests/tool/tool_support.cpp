@@ -9,7 +9,10 @@
 #include <OpenImageIO/imageio.h>
 #include <unistd.h>
 
+#include "effect.h"
+#include "errors.h"
 #include "image_io.h"
+#include "progress.h"
 #include "subprocess.h"
 
 namespace fs = std::filesystem;
@@ -37,13 +40,37 @@ std::vector<std::string> ScratchDir::Files() const {
     return names;
 }
 
-RunResult RunOrvo(const std::vector<std::string>& args) {
-    setenv("ORVO_PLUGIN", ORVO_TEST_PLUGIN, 1);
+RunResult RunOrvo(const std::vector<std::string>& args, const std::string& plugin) {
+    setenv("ORVO_PLUGIN", plugin.empty() ? ORVO_TEST_PLUGIN : plugin.c_str(), 1);
     std::vector<std::string> argv = {ORVO_TEST_EXE};
     argv.insert(argv.end(), args.begin(), args.end());
     RunResult r;
     r.status = orvo::RunCapture(argv, &r.out, &r.err);
     return r;
+}
+
+orvo::Effect& SharedEffect() {
+    static orvo::Effect effect(ORVO_TEST_PLUGIN);
+    return effect;
+}
+
+bool KeyRun::Noted(const std::string& part) const {
+    for (const std::string& n : notes)
+        if (n.find(part) != std::string::npos) return true;
+    return false;
+}
+
+KeyRun Key(const orvo::KeyOptions& options) {
+    KeyRun run;
+    orvo::SetNoteSink([&](const std::string& line) { run.notes.push_back(line); });
+    try {
+        run.status = orvo::RunKey(options, SharedEffect());
+    } catch (const orvo::ToolError& e) {
+        run.status = e.code();
+        run.error = e.what();
+    }
+    orvo::SetNoteSink(nullptr);
+    return run;
 }
 
 orvo::Frame GreenPlate(int w, int h, int seed) {

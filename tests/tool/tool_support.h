@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "frame.h"
+#include "key.h"
 
 namespace tooltest {
 
@@ -28,8 +29,22 @@ struct RunResult {
     int status = -1;
     std::string out, err;
 };
-// Runs the orvo program with `args` (and ORVO_PLUGIN pointing at the module of this build).
-RunResult RunOrvo(const std::vector<std::string>& args);
+// Runs the orvo program with `args` (and ORVO_PLUGIN pointing at the module of
+// this build, or at `plugin` when given).
+RunResult RunOrvo(const std::vector<std::string>& args, const std::string& plugin = "");
+
+// The plug-in module of this build, loaded once for the in-process tests.
+orvo::Effect& SharedEffect();
+
+// `orvo key` in this process: the exit status it would have, the error
+// message it would print, and the notes (choices, warnings, summary).
+struct KeyRun {
+    int status = -1;
+    std::string error;
+    std::vector<std::string> notes;
+    bool Noted(const std::string& part) const; // some note contains `part`
+};
+KeyRun Key(const orvo::KeyOptions& options);
 
 // A w x h frame of a green backing with a red square in the middle; `seed`
 // shifts the square so frames of a sequence differ.

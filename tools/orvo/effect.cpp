@@ -65,56 +65,30 @@ std::string Effect::About() {
     return text;
 }
 
-std::vector<ParamInfo> Effect::Params() const {
-    std::vector<ParamInfo> out;
-    for (const harness::ParamInfo& h : host_->Params()) {
-        ParamInfo p;
-        p.index = h.index;
-        p.name = h.name;
-        p.type = h.type;
-        p.flags = h.flags;
-        const PF_ParamDefUnion& u = h.def.u;
-        switch (h.type) {
-        case kParamSlider:
-            p.validMin = u.sd.valid_min;
-            p.validMax = u.sd.valid_max;
-            p.sliderMin = u.sd.slider_min;
-            p.sliderMax = u.sd.slider_max;
-            p.dephault = u.sd.dephault;
-            break;
-        case kParamFixed:
-            p.validMin = u.fd.valid_min;
-            p.validMax = u.fd.valid_max;
-            p.sliderMin = u.fd.slider_min;
-            p.sliderMax = u.fd.slider_max;
-            p.dephault = u.fd.dephault;
-            p.precision = u.fd.precision;
-            p.displayFlags = u.fd.display_flags;
-            break;
-        case kParamCheckbox:
-            p.dephault = u.bd.dephault;
-            break;
-        case kParamColour:
-            p.colour[0] = u.cd.dephault.alpha;
-            p.colour[1] = u.cd.dephault.red;
-            p.colour[2] = u.cd.dephault.green;
-            p.colour[3] = u.cd.dephault.blue;
-            break;
-        case kParamPoint:
-            p.xDephault = u.td.x_dephault;
-            p.yDephault = u.td.y_dephault;
-            p.restrictBounds = u.td.restrict_bounds != 0;
-            break;
-        case kParamPopup:
-            p.dephault = u.pd.dephault;
-            p.choices = h.choices;
-            break;
-        default:
-            break;
-        }
-        out.push_back(std::move(p));
-    }
-    return out;
+const std::vector<ParamInfo>& Effect::Params() const {
+    return host_->Params();
+}
+
+std::vector<uint8_t> Effect::SequenceRecord() const {
+    return host_->HandleBytes(host_->SequenceHandle());
+}
+
+void Effect::SetSequenceRecord(const std::vector<uint8_t>& bytes) {
+    PF_Handle handle = host_->SequenceHandle();
+    const size_t size = host_->HandleBytes(handle).size();
+    if (size == 0 || size != bytes.size())
+        throw Failure("cannot restore the effect's sequence record: it holds " +
+                      std::to_string(size) + " bytes, the saved one " +
+                      std::to_string(bytes.size()));
+    std::copy(bytes.begin(), bytes.end(), static_cast<uint8_t*>(*handle));
+}
+
+void Effect::RestartSequence() {
+    PF_Err err = host_->SequenceSetdown();
+    if (err == 0) err = host_->SequenceSetup();
+    if (err != 0)
+        throw Failure("the plug-in failed to set up a new sequence (error " + std::to_string(err) +
+                      ")");
 }
 
 Effect::Result Effect::Render(const Frame& fg, const Frame* bg, const Frame* keyIn,
@@ -131,19 +105,19 @@ Effect::Result Effect::Render(const Frame& fg, const Frame* bg, const Frame* key
             const ParamInfo& p = infos[i];
             const ParamValue& v = values[i];
             switch (p.type) {
-            case kParamSlider:
+            case PF_Param_SLIDER:
                 host_->SetSlider(p.index, v.value);
                 break;
-            case kParamFixed:
+            case PF_Param_FIX_SLIDER:
                 host_->SetFixed(p.index, v.value);
                 break;
-            case kParamCheckbox:
+            case PF_Param_CHECKBOX:
                 host_->SetCheckbox(p.index, v.value != 0);
                 break;
-            case kParamColour:
+            case PF_Param_COLOR:
                 host_->SetColor(p.index, v.colour[1], v.colour[2], v.colour[3], v.colour[0]);
                 break;
-            case kParamPoint:
+            case PF_Param_POINT:
                 if (v.pointSet) {
                     int32_t x, y;
                     params.PointFixed(int(i), fullWidth, fullHeight, factor, &x, &y);
@@ -152,7 +126,7 @@ Effect::Result Effect::Render(const Frame& fg, const Frame* bg, const Frame* key
                     host_->ResetPoint(p.index); // the host's share of the frame
                 }
                 break;
-            case kParamPopup:
+            case PF_Param_POPUP:
                 host_->SetPopup(p.index, v.value);
                 break;
             default:
@@ -183,7 +157,7 @@ Effect::Result Effect::Render(const Frame& fg, const Frame* bg, const Frame* key
         std::copy(hout.Pixel(0, y), hout.Pixel(0, y) + size_t(hout.width) * 4, out->pixel(0, y));
     Result res;
     res.err = r.err;
-    if (r.outFlags & 0x100) res.message = r.message;
+    if (r.outFlags & PF_OutFlag_DISPLAY_ERROR_MESSAGE) res.message = r.message;
     return res;
 }
 

@@ -27,7 +27,16 @@ class Effect {
 
     std::string About();
     // The parameters as the effect registered them, indices 1..40.
-    std::vector<ParamInfo> Params() const;
+    const std::vector<ParamInfo>& Params() const;
+
+    // The effect's sequence record (the bytes of its sequence handle): it
+    // carries the key colour and the backing colour measured for it from frame
+    // to frame. Setting it restores a record read before, byte for byte
+    // (a failure when the size differs from the live record's).
+    std::vector<uint8_t> SequenceRecord() const;
+    void SetSequenceRecord(const std::vector<uint8_t>& bytes);
+    // A fresh sequence, as for a new layer: nothing measured yet.
+    void RestartSequence();
 
     struct Result {
         int err = 0;

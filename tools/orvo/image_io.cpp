@@ -1,10 +1,20 @@
 #include "image_io.h"
 
 #include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 
 #include "errors.h"
@@ -22,48 +32,197 @@ std::string OneLine(std::string s) {
     return s;
 }
 
+std::string Lower(std::string s) {
+    for (char& c : s)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Floats hold scene-linear light unless the file names a display encoding.
+bool HoldsLinearLight(const OIIO::ImageSpec& spec) {
+    const OIIO::TypeDesc t = spec.format;
+    if (t.basetype != OIIO::TypeDesc::HALF && t.basetype != OIIO::TypeDesc::FLOAT &&
+        t.basetype != OIIO::TypeDesc::DOUBLE)
+        return false;
+    const std::string cs = Lower(spec.get_string_attribute("oiio:ColorSpace"));
+    if (cs.empty() || cs.find("lin") != std::string::npos) return true;
+    for (const char* display : {"srgb", "rec709", "gamma", "g22", "g18"})
+        if (cs.find(display) != std::string::npos) return false;
+    return true;
+}
+
+bool AllEightBit(const OIIO::ImageSpec& spec) {
+    if (spec.format != OIIO::TypeDesc::UINT8) return false;
+    for (const OIIO::TypeDesc& t : spec.channelformats)
+        if (t != OIIO::TypeDesc::UINT8) return false;
+    return true;
+}
+
+uint8_t UnitToByte(float v) {
+    if (!(v > 0.0f)) return 0; // NaN too
+    if (v >= 1.0f) return 255;
+    return uint8_t(v * 255.0f + 0.5f);
+}
+
+// Writes `bytes` to a new file `path`, checking every step up to the data
+// reaching the disk, so a short write (a full disk) is never taken for success.
+bool WriteWholeFile(const std::string& path, const std::vector<unsigned char>& bytes,
+                    std::string* why) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        *why = std::strerror(errno);
+        return false;
+    }
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            *why = n < 0 ? std::strerror(errno) : "short write";
+            ::close(fd);
+            return false;
+        }
+        done += size_t(n);
+    }
+    if (::fsync(fd) != 0 && errno != EINVAL) { // EINVAL: a file that cannot be synced (a pipe)
+        *why = std::strerror(errno);
+        ::close(fd);
+        return false;
+    }
+    if (::close(fd) != 0) {
+        *why = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+// Makes sure a file another library wrote has reached the disk.
+bool SyncFile(const std::string& path, std::string* why) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *why = std::strerror(errno);
+        return false;
+    }
+    bool ok = ::fsync(fd) == 0 || errno == EINVAL;
+    if (!ok) *why = std::strerror(errno);
+    ::close(fd);
+    return ok;
+}
+
 } // namespace
 
-Frame ReadImage(const std::string& path, FrameRole role) {
-    auto in = OIIO::ImageInput::open(path);
+float SrgbToLinear(uint8_t v) {
+    static const std::array<float, 256> table = [] {
+        std::array<float, 256> t{};
+        for (int i = 0; i < 256; ++i) {
+            const double c = i / 255.0;
+            t[size_t(i)] = float(c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
+        }
+        return t;
+    }();
+    return table[v];
+}
+
+uint8_t LinearToSrgb(float v) {
+    if (!(v > 0.0f)) return 0;
+    if (v >= 1.0f) return 255;
+    const double c = v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(double(v), 1.0 / 2.4) - 0.055;
+    return uint8_t(std::min(255.0, c * 255.0 + 0.5));
+}
+
+bool IsLinearFormat(const std::string& path) {
+    auto out = OIIO::ImageOutput::create(path);
+    if (!out) return false;
+    const std::string name = out->format_name();
+    return name == "openexr" || name == "hdr";
+}
+
+Frame ReadImage(const std::string& path, FrameRole role, ReadNotes* notes) {
+    // Keep the file's straight alpha as it is: no association on reading.
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    auto in = OIIO::ImageInput::open(path, &config);
     if (!in) {
         std::string why = OneLine(OIIO::geterror());
         throw UsageError("cannot read \"" + path + "\"" + (why.empty() ? "" : ": " + why));
     }
-    const OIIO::ImageSpec layout = in->spec_dimensions(0);
-    int w = layout.width, h = layout.height, nch = layout.nchannels;
-    if (w <= 0 || h <= 0 || nch <= 0 || w > 65535 || h > 65535)
+    const OIIO::ImageSpec spec = in->spec();
+    const int w = spec.width, h = spec.height, nch = spec.nchannels;
+    if (w <= 0 || h <= 0 || nch <= 0 || nch > 64 || w > 65535 || h > 65535)
         throw UsageError("cannot use \"" + path + "\": unsupported size " + std::to_string(w) +
-                         "x" + std::to_string(h));
-    std::vector<uint8_t> data(size_t(w) * size_t(h) * size_t(nch));
-    if (!in->read_image(0, 0, 0, nch, OIIO::TypeDesc::UINT8, data.data())) {
-        std::string why = OneLine(in->geterror());
-        throw UsageError("cannot read \"" + path + "\" (truncated or corrupt?)" +
-                         (why.empty() ? "" : ": " + why));
-    }
-    in->close();
-
-    int alpha = layout.alpha_channel;
+                         "x" + std::to_string(h) + " with " + std::to_string(nch) + " channels");
+    const bool eightBit = AllEightBit(spec);
+    const bool linear = HoldsLinearLight(spec);
+    int alpha = spec.alpha_channel;
     if (alpha < 0 && (nch == 2 || nch == 4)) alpha = nch - 1;
-    Frame f(w, h);
     const size_t count = size_t(w) * size_t(h);
-    const uint8_t* s = data.data();
-    uint8_t* d = f.px.data();
-    for (size_t i = 0; i < count; ++i, s += nch, d += 4) {
-        uint8_t r = s[0];
-        uint8_t g = nch >= 3 ? s[1] : s[0];
-        uint8_t b = nch >= 3 ? s[2] : s[0];
-        uint8_t a;
-        if (role == FrameRole::kMatte)
-            a = alpha >= 0 ? s[alpha] : s[0];
+
+    Frame f;
+    std::vector<uint8_t> bytes;
+    std::vector<float> floats;
+    try {
+        f = Frame(w, h);
+        if (eightBit)
+            bytes.resize(count * size_t(nch));
         else
-            a = alpha >= 0 ? s[alpha] : 255;
-        d[0] = a;
-        d[1] = r;
-        d[2] = g;
-        d[3] = b;
+            floats.resize(count * size_t(nch));
+    } catch (const std::bad_alloc&) {
+        throw UsageError("cannot read \"" + path + "\": " + std::to_string(w) + "x" +
+                         std::to_string(h) + " is larger than the memory available");
+    }
+    const bool ok = eightBit ? in->read_image(0, 0, 0, nch, OIIO::TypeDesc::UINT8, bytes.data())
+                             : in->read_image(0, 0, 0, nch, OIIO::TypeDesc::FLOAT, floats.data());
+    std::string complaint = OneLine(in->geterror());
+    if (!ok)
+        throw UsageError("cannot read \"" + path + "\" (truncated or corrupt?)" +
+                         (complaint.empty() ? "" : ": " + complaint));
+    in->close();
+    if (notes) {
+        notes->damage = complaint;
+        notes->conversion.clear();
+    }
+
+    uint8_t* d = f.px.data();
+    if (eightBit) {
+        const uint8_t* s = bytes.data();
+        for (size_t i = 0; i < count; ++i, s += nch, d += 4) {
+            const uint8_t r = s[0];
+            const uint8_t g = nch >= 3 ? s[1] : s[0];
+            const uint8_t b = nch >= 3 ? s[2] : s[0];
+            d[0] = alpha >= 0 ? s[alpha] : role == FrameRole::kMatte ? s[0] : 255;
+            d[1] = r;
+            d[2] = g;
+            d[3] = b;
+        }
+        return f;
+    }
+
+    // Deeper values: straight colour (dividing out an associated alpha), then
+    // 8-bit display values.
+    const bool associated = alpha >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
+    if (notes)
+        notes->conversion =
+            std::string(spec.format.c_str()) +
+            (linear ? " linear values encoded as 8-bit sRGB" : " values rounded to 8 bits");
+    const float* s = floats.data();
+    for (size_t i = 0; i < count; ++i, s += nch, d += 4) {
+        const float a = alpha >= 0 ? std::min(1.0f, std::max(0.0f, s[alpha])) : 1.0f;
+        const float scale = associated && a > 0.0f ? 1.0f / a : 1.0f;
+        const float rgb[3] = {s[0], nch >= 3 ? s[1] : s[0], nch >= 3 ? s[2] : s[0]};
+        for (int c = 0; c < 3; ++c)
+            d[1 + c] = linear ? LinearToSrgb(rgb[c] * scale) : UnitToByte(rgb[c] * scale);
+        d[0] = alpha >= 0 ? UnitToByte(a) : role == FrameRole::kMatte ? UnitToByte(s[0]) : 255;
     }
     return f;
+}
+
+void CheckImageOutput(const std::string& path) {
+    auto out = OIIO::ImageOutput::create(path);
+    if (!out) {
+        std::string why = OneLine(OIIO::geterror());
+        throw UsageError("cannot write \"" + path + "\": no image format for its extension" +
+                         (why.empty() ? "" : " (" + why + ")"));
+    }
 }
 
 void WriteImage(const std::string& path, const Frame& frame) {
@@ -73,30 +232,62 @@ void WriteImage(const std::string& path, const Frame& frame) {
         throw UsageError("cannot write \"" + path + "\": no image format for its extension" +
                          (why.empty() ? "" : " (" + why + ")"));
     }
+    const std::string format = out->format_name();
+    const bool linear = format == "openexr" || format == "hdr";
     const int nch = out->supports("alpha") ? 4 : 3;
-    OIIO::ImageSpec layout(frame.width, frame.height, nch, OIIO::TypeDesc::UINT8);
-    if (nch == 4) layout.alpha_channel = 3;
-    std::vector<uint8_t> data(size_t(frame.width) * size_t(frame.height) * size_t(nch));
+    const size_t count = size_t(frame.width) * size_t(frame.height);
     const uint8_t* s = frame.px.data();
-    uint8_t* d = data.data();
-    for (size_t i = 0, n = size_t(frame.width) * size_t(frame.height); i < n;
-         ++i, s += 4, d += nch) {
-        d[0] = s[1];
-        d[1] = s[2];
-        d[2] = s[3];
-        if (nch == 4) d[3] = s[0];
+    std::vector<uint8_t> bytes;
+    std::vector<float> floats;
+    OIIO::ImageSpec layout;
+    if (linear) {
+        // Linear light with associated alpha, as these formats hold it. Float,
+        // not half: premultiplied by a small alpha, half would lose 8-bit steps.
+        layout = OIIO::ImageSpec(frame.width, frame.height, nch, OIIO::TypeDesc::FLOAT);
+        layout.attribute("oiio:ColorSpace", "Linear");
+        floats.resize(count * size_t(nch));
+        float* d = floats.data();
+        for (size_t i = 0; i < count; ++i, s += 4, d += nch) {
+            const float a = nch == 4 ? s[0] / 255.0f : 1.0f;
+            for (int c = 0; c < 3; ++c)
+                d[c] = SrgbToLinear(s[1 + c]) * a;
+            if (nch == 4) d[3] = a;
+        }
+    } else {
+        // The bytes as they are: straight alpha, no dissociation on writing.
+        layout = OIIO::ImageSpec(frame.width, frame.height, nch, OIIO::TypeDesc::UINT8);
+        layout.attribute("oiio:UnassociatedAlpha", 1);
+        bytes.resize(count * size_t(nch));
+        uint8_t* d = bytes.data();
+        for (size_t i = 0; i < count; ++i, s += 4, d += nch) {
+            d[0] = s[1];
+            d[1] = s[2];
+            d[2] = s[3];
+            if (nch == 4) d[3] = s[0];
+        }
     }
-    std::string temp = TempPathFor(path);
-    bool ok = out->open(temp, layout) && out->write_image(OIIO::TypeDesc::UINT8, data.data());
+    if (nch == 4) layout.alpha_channel = 3;
+    const OIIO::TypeDesc type = linear ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8;
+    const void* data = linear ? static_cast<const void*>(floats.data()) : bytes.data();
+
+    // Encode into memory where the format allows, then write the file
+    // ourselves with every result checked.
+    const std::string temp = TempPathFor(path);
+    const bool inMemory = out->supports("ioproxy");
+    OIIO::Filesystem::IOVecOutput memory;
+    if (inMemory) out->set_ioproxy(&memory);
+    bool ok = out->open(temp, layout) && out->write_image(type, data);
     ok = out->close() && ok;
+    std::string why = ok ? "" : OneLine(out->geterror());
+    if (ok) ok = inMemory ? WriteWholeFile(temp, memory.buffer(), &why) : SyncFile(temp, &why);
     if (!ok) {
-        std::string why = OneLine(out->geterror());
         std::remove(temp.c_str());
         throw Failure("cannot write \"" + path + "\"" + (why.empty() ? "" : ": " + why));
     }
     if (!CommitTemp(temp, path)) {
+        why = std::strerror(errno);
         std::remove(temp.c_str());
-        throw Failure("cannot write \"" + path + "\": rename of the finished file failed");
+        throw Failure("cannot write \"" + path + "\": rename of the finished file failed: " + why);
     }
 }
 

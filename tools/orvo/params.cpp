@@ -6,10 +6,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+#include <vector>
+#include <algorithm>
 
 #include <nlohmann/json.hpp>
 
 #include "errors.h"
+#include "host/params.h"
 
 namespace orvo {
 
@@ -77,22 +80,73 @@ bool ParseDecimal(const std::string& text, double* out) {
 
 std::string TypeName(int type) {
     switch (type) {
-    case kParamLayer:
+    case PF_Param_LAYER:
         return "layer";
-    case kParamSlider:
+    case PF_Param_SLIDER:
         return "slider";
-    case kParamFixed:
+    case PF_Param_FIX_SLIDER:
         return "decimal";
-    case kParamCheckbox:
+    case PF_Param_CHECKBOX:
         return "checkbox";
-    case kParamColour:
+    case PF_Param_COLOR:
         return "colour";
-    case kParamPoint:
+    case PF_Param_POINT:
         return "point";
-    case kParamPopup:
+    case PF_Param_POPUP:
         return "popup";
     }
     return "type " + std::to_string(type);
+}
+
+// The registered ranges and defaults, by type.
+int32_t ValidMin(const ParamInfo& p) {
+    return p.type == PF_Param_FIX_SLIDER ? p.def.u.fd.valid_min : p.def.u.sd.valid_min;
+}
+int32_t ValidMax(const ParamInfo& p) {
+    return p.type == PF_Param_FIX_SLIDER ? p.def.u.fd.valid_max : p.def.u.sd.valid_max;
+}
+int32_t SliderMin(const ParamInfo& p) {
+    return p.type == PF_Param_FIX_SLIDER ? p.def.u.fd.slider_min : p.def.u.sd.slider_min;
+}
+int32_t SliderMax(const ParamInfo& p) {
+    return p.type == PF_Param_FIX_SLIDER ? p.def.u.fd.slider_max : p.def.u.sd.slider_max;
+}
+int32_t Default(const ParamInfo& p) {
+    switch (p.type) {
+    case PF_Param_SLIDER:
+        return p.def.u.sd.dephault;
+    case PF_Param_FIX_SLIDER:
+        return p.def.u.fd.dephault;
+    case PF_Param_CHECKBOX:
+        return p.def.u.bd.dephault;
+    case PF_Param_POPUP:
+        return p.def.u.pd.dephault;
+    }
+    return 0;
+}
+// Point defaults: percentages of the frame in 16.16.
+int32_t PointDefaultX(const ParamInfo& p) {
+    return p.def.u.td.x_dephault;
+}
+int32_t PointDefaultY(const ParamInfo& p) {
+    return p.def.u.td.y_dephault;
+}
+
+// Edits (insert, delete, replace, swap of neighbours) from a to b.
+size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i)
+        d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j)
+        d[0][j] = j;
+    for (size_t i = 1; i <= a.size(); ++i)
+        for (size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min(
+                {d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1])});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    return d[a.size()][b.size()];
 }
 
 std::string ColourText(const uint8_t argb[4]) {
@@ -132,38 +186,92 @@ bool ToFixed(double v, int32_t* out) {
     return true;
 }
 
+std::string SnakeName(const std::string& displayName) {
+    std::string out;
+    for (char c : displayName) {
+        if (std::isalnum(static_cast<unsigned char>(c)))
+            out += char(std::tolower(static_cast<unsigned char>(c)));
+        else if (!out.empty() && out.back() != '_')
+            out += '_';
+    }
+    while (!out.empty() && out.back() == '_')
+        out.pop_back();
+    return out;
+}
+
+std::string Closest(const std::string& word, const std::vector<std::string>& candidates) {
+    const std::string w = Lower(Trim(word));
+    std::string best;
+    size_t bestDistance = std::string::npos;
+    for (const std::string& c : candidates) {
+        size_t d = EditDistance(w, Lower(c));
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = c;
+        }
+    }
+    // A typo: at most a third of the word wrong (and at least one edit allowed).
+    const size_t allowed = std::max<size_t>(1, std::max(w.size(), best.size()) / 3);
+    return bestDistance <= allowed ? best : "";
+}
+
+std::string DidYouMean(const std::string& word, const std::vector<std::string>& candidates) {
+    std::string c = Closest(word, candidates);
+    return c.empty() ? "" : " (did you mean \"" + c + "\"?)";
+}
+
 ParamSet::ParamSet(std::vector<ParamInfo> infos) : infos_(std::move(infos)) {
     values_.resize(infos_.size());
     for (size_t i = 0; i < infos_.size(); ++i) {
         const ParamInfo& p = infos_[i];
         ParamValue& v = values_[i];
         switch (p.type) {
-        case kParamColour:
-            for (int k = 0; k < 4; ++k)
-                v.colour[k] = p.colour[k];
+        case PF_Param_COLOR:
+            v.colour[0] = p.def.u.cd.dephault.alpha;
+            v.colour[1] = p.def.u.cd.dephault.red;
+            v.colour[2] = p.def.u.cd.dephault.green;
+            v.colour[3] = p.def.u.cd.dephault.blue;
             break;
-        case kParamPoint:
+        case PF_Param_POINT:
             v.pointSet = false;
             break;
         default:
-            v.value = p.dephault;
+            v.value = Default(p);
             break;
         }
-        // A batch user wants the whole frame keyed: the crop starts off here.
-        if (p.type == kParamCheckbox && Lower(p.name) == "crop") v.value = 0;
+        // A batch user wants the whole frame keyed, and the composite.
+        if (p.index == ParamCrop) v.value = 0;
+        if (p.index == ParamShow) v.value = ShowComposite;
     }
+}
+
+std::vector<std::string> ParamSet::AllNames() const {
+    std::vector<std::string> names;
+    for (const ParamInfo& p : infos_) {
+        names.push_back(p.name);
+        names.push_back(SnakeName(p.name));
+    }
+    return names;
+}
+
+int ParamSet::FindIndex(int index) const {
+    for (size_t i = 0; i < infos_.size(); ++i)
+        if (infos_[i].index == index) return int(i);
+    return -1;
 }
 
 int ParamSet::Find(const std::string& name) const {
     std::string key = Lower(Trim(name));
     for (size_t i = 0; i < infos_.size(); ++i)
-        if (Lower(infos_[i].name) == key) return int(i);
+        if (Lower(infos_[i].name) == key || SnakeName(infos_[i].name) == key) return int(i);
     return -1;
 }
 
 const ParamInfo& ParamSet::Info(const std::string& name) const {
     int i = Find(name);
-    if (i < 0) throw UsageError("unknown parameter \"" + name + "\" (`orvo params` lists them)");
+    if (i < 0)
+        throw UsageError("unknown parameter \"" + Trim(name) + "\"" + DidYouMean(name, AllNames()) +
+                         " (`orvo params` lists them)");
     return infos_[size_t(i)];
 }
 
@@ -179,20 +287,20 @@ ParamValue& ParamSet::MutableValue(const std::string& name) {
 
 std::string ParamSet::Range(const ParamInfo& p) {
     switch (p.type) {
-    case kParamLayer:
+    case PF_Param_LAYER:
         return "a layer, given with --bg or --key-in, not --set";
-    case kParamSlider:
-        return "an integer from " + std::to_string(p.validMin) + " to " +
-               std::to_string(p.validMax);
-    case kParamFixed:
-        return "a number from " + FormatFixed(p.validMin) + " to " + FormatFixed(p.validMax);
-    case kParamCheckbox:
+    case PF_Param_SLIDER:
+        return "an integer from " + std::to_string(ValidMin(p)) + " to " +
+               std::to_string(ValidMax(p));
+    case PF_Param_FIX_SLIDER:
+        return "a number from " + FormatFixed(ValidMin(p)) + " to " + FormatFixed(ValidMax(p));
+    case PF_Param_CHECKBOX:
         return "on, off, 1, 0, true or false";
-    case kParamColour:
+    case PF_Param_COLOR:
         return "R,G,B with each 0 to 255, or #RRGGBB";
-    case kParamPoint:
-        return "x,y in pixels of the full-resolution frame, inside the frame";
-    case kParamPopup: {
+    case PF_Param_POINT:
+        return "x,y in pixels of the full-resolution frame (may lie outside it)";
+    case PF_Param_POPUP: {
         std::string s = "a number from 1 to " + std::to_string(p.choices.size()) + " or one of ";
         for (size_t k = 0; k < p.choices.size(); ++k) {
             if (k) s += ", ";
@@ -212,11 +320,8 @@ void ParamSet::SetAssignment(const std::string& assignment) {
 }
 
 void ParamSet::Set(const std::string& name, const std::string& text) {
-    int i = Find(name);
-    if (i < 0)
-        throw UsageError("unknown parameter \"" + Trim(name) +
-                         "\" (`orvo params` lists the parameter names)");
-    SetParsed(i, text, "\"" + text + "\"");
+    Info(name); // an unknown name is refused here
+    SetParsed(Find(name), text, "\"" + text + "\"");
 }
 
 void ParamSet::SetParsed(int i, const std::string& text, const std::string& shown) {
@@ -224,24 +329,26 @@ void ParamSet::SetParsed(int i, const std::string& text, const std::string& show
     ParamValue& v = values_[size_t(i)];
     std::string t = Trim(text);
     switch (p.type) {
-    case kParamLayer:
+    case PF_Param_LAYER:
         Refuse(p, shown, "");
-    case kParamSlider: {
+    case PF_Param_SLIDER: {
         long long n;
         if (!ParseInt(t, &n)) Refuse(p, shown, "not an integer");
-        if (n < p.validMin || n > p.validMax) Refuse(p, shown, "out of range");
+        if (n < ValidMin(p) || n > ValidMax(p)) Refuse(p, shown, "out of range");
         v.value = int32_t(n);
+        v.given = true;
         return;
     }
-    case kParamFixed: {
+    case PF_Param_FIX_SLIDER: {
         double d;
         int32_t f;
         if (!ParseDecimal(t, &d)) Refuse(p, shown, "not a number");
-        if (!ToFixed(d, &f) || f < p.validMin || f > p.validMax) Refuse(p, shown, "out of range");
+        if (!ToFixed(d, &f) || f < ValidMin(p) || f > ValidMax(p)) Refuse(p, shown, "out of range");
         v.value = f;
+        v.given = true;
         return;
     }
-    case kParamCheckbox: {
+    case PF_Param_CHECKBOX: {
         std::string l = Lower(t);
         if (l == "on" || l == "1" || l == "true")
             v.value = 1;
@@ -249,9 +356,10 @@ void ParamSet::SetParsed(int i, const std::string& text, const std::string& show
             v.value = 0;
         else
             Refuse(p, shown, "");
+        v.given = true;
         return;
     }
-    case kParamColour: {
+    case PF_Param_COLOR: {
         uint8_t rgb[3];
         if (!t.empty() && t[0] == '#') {
             if (t.size() != 7) Refuse(p, shown, "malformed");
@@ -276,65 +384,72 @@ void ParamSet::SetParsed(int i, const std::string& text, const std::string& show
         v.colour[1] = rgb[0];
         v.colour[2] = rgb[1];
         v.colour[3] = rgb[2];
+        v.given = true;
         return;
     }
-    case kParamPoint: {
+    case PF_Param_POINT: {
         std::vector<std::string> parts = SplitComma(t);
         double x, y;
+        int32_t fx, fy;
         if (parts.size() != 2 || !ParseDecimal(parts[0], &x) || !ParseDecimal(parts[1], &y))
             Refuse(p, shown, "malformed");
-        if (x < 0 || y < 0) Refuse(p, shown, "out of range");
+        // Anywhere a 16.16 point can be: beyond that no host could send it.
+        if (!ToFixed(x, &fx) || !ToFixed(y, &fy)) Refuse(p, shown, "beyond -32768 to 32767");
         v.x = x;
         v.y = y;
         v.pointSet = true;
+        v.given = true;
         return;
     }
-    case kParamPopup: {
+    case PF_Param_POPUP: {
         long long n;
         if (ParseInt(t, &n)) {
             if (n < 1 || n > (long long)p.choices.size()) Refuse(p, shown, "out of range");
             v.value = int32_t(n);
+            v.given = true;
             return;
         }
         for (size_t k = 0; k < p.choices.size(); ++k) {
             if (Lower(p.choices[k]) == Lower(t)) {
                 v.value = int32_t(k + 1);
+                v.given = true;
                 return;
             }
         }
-        Refuse(p, shown, "no such choice");
+        std::string hint = DidYouMean(t, p.choices);
+        Refuse(p, shown, "no such choice" + (hint.empty() ? "" : hint.substr(1)));
     }
     }
     Refuse(p, shown, "unsupported parameter type");
 }
 
 void ParamSet::SetJson(const std::string& name, const nlohmann::json& j) {
-    int i = Find(name);
-    if (i < 0) throw UsageError("unknown parameter \"" + name + "\"");
-    const ParamInfo& p = infos_[size_t(i)];
+    const int i = Find(name);
+    const ParamInfo& p = Info(name);
     std::string shown = j.dump();
     std::string text;
     if (j.is_string()) {
         text = j.get<std::string>();
     } else if (j.is_boolean()) {
-        if (p.type != kParamCheckbox) Refuse(p, shown, "");
+        if (p.type != PF_Param_CHECKBOX) Refuse(p, shown, "");
         text = j.get<bool>() ? "on" : "off";
     } else if (j.is_number_integer()) {
         text = std::to_string(j.get<long long>());
     } else if (j.is_number_float()) {
-        if (p.type != kParamFixed && p.type != kParamPoint) Refuse(p, shown, "not an integer");
+        if (p.type != PF_Param_FIX_SLIDER && p.type != PF_Param_POINT)
+            Refuse(p, shown, "not an integer");
         char buf[64];
         std::snprintf(buf, sizeof buf, "%.17g", j.get<double>());
         text = buf;
     } else if (j.is_array()) {
-        if (p.type != kParamColour && p.type != kParamPoint) Refuse(p, shown, "malformed");
+        if (p.type != PF_Param_COLOR && p.type != PF_Param_POINT) Refuse(p, shown, "malformed");
         for (size_t k = 0; k < j.size(); ++k) {
             if (!j[k].is_number()) Refuse(p, shown, "malformed");
             if (k) text += ",";
             if (j[k].is_number_integer()) {
                 text += std::to_string(j[k].get<long long>());
             } else {
-                if (p.type == kParamColour) Refuse(p, shown, "malformed");
+                if (p.type == PF_Param_COLOR) Refuse(p, shown, "malformed");
                 char buf[64];
                 std::snprintf(buf, sizeof buf, "%.17g", j[k].get<double>());
                 text += buf;
@@ -353,23 +468,23 @@ nlohmann::ordered_json ParamSet::ToPreset() const {
         const ParamInfo& p = infos_[i];
         const ParamValue& v = values_[i];
         switch (p.type) {
-        case kParamSlider:
+        case PF_Param_SLIDER:
             params[p.name] = v.value;
             break;
-        case kParamFixed:
+        case PF_Param_FIX_SLIDER:
             params[p.name] = double(v.value) / 65536.0;
             break;
-        case kParamCheckbox:
+        case PF_Param_CHECKBOX:
             params[p.name] = v.value != 0;
             break;
-        case kParamColour:
+        case PF_Param_COLOR:
             params[p.name] = ColourText(v.colour);
             break;
-        case kParamPoint:
+        case PF_Param_POINT:
             // An unset point follows the frame size; it is not stored.
             if (v.pointSet) params[p.name] = NumberText(v.x) + "," + NumberText(v.y);
             break;
-        case kParamPopup:
+        case PF_Param_POPUP:
             if (v.value >= 1 && size_t(v.value) <= p.choices.size())
                 params[p.name] = p.choices[size_t(v.value - 1)];
             else
@@ -403,43 +518,51 @@ void ParamSet::PointFixed(int i, int fullWidth, int fullHeight, int downsample, 
     const ParamValue& v = values_[size_t(i)];
     if (!v.pointSet) {
         // The host's default: the stored percentages of the frame.
-        int64_t w = int64_t(fullWidth) * p.xDephault / 100;
-        int64_t h = int64_t(fullHeight) * p.yDephault / 100;
+        int64_t w = int64_t(fullWidth) * PointDefaultX(p) / 100;
+        int64_t h = int64_t(fullHeight) * PointDefaultY(p) / 100;
         *x = int32_t(w / downsample);
         *y = int32_t(h / downsample);
         return;
     }
-    if (p.restrictBounds && (v.x > fullWidth - 1 || v.y > fullHeight - 1)) {
-        char buf[160];
-        std::snprintf(buf, sizeof buf, "x 0 to %d, y 0 to %d", fullWidth - 1, fullHeight - 1);
-        throw UsageError("bad value \"" + NumberText(v.x) + "," + NumberText(v.y) + "\" for \"" +
-                         p.name + "\" (outside the " + std::to_string(fullWidth) + "x" +
-                         std::to_string(fullHeight) + " frame): \"" + p.name +
-                         "\" takes x,y in pixels of the full-resolution frame, " + buf);
-    }
     if (!ToFixed(v.x / downsample, x) || !ToFixed(v.y / downsample, y))
-        throw UsageError("bad value for \"" + p.name + "\": out of range");
+        throw UsageError("bad value \"" + NumberText(v.x) + "," + NumberText(v.y) + "\" for \"" +
+                         p.name + "\": beyond what a point can hold");
+}
+
+std::string ParamSet::PointsOutside(int fullWidth, int fullHeight) const {
+    std::string note;
+    for (size_t i = 0; i < infos_.size(); ++i) {
+        const ParamValue& v = values_[i];
+        if (infos_[i].type != PF_Param_POINT || !v.pointSet) continue;
+        if (v.x >= 0 && v.y >= 0 && v.x <= fullWidth - 1 && v.y <= fullHeight - 1) continue;
+        note += (note.empty() ? "" : "; ") + std::string("\"") + infos_[i].name + "\" " +
+                NumberText(v.x) + "," + NumberText(v.y) + " lies outside the " +
+                std::to_string(fullWidth) + "x" + std::to_string(fullHeight) +
+                " frame (sent as it is, as a host would)";
+    }
+    return note;
 }
 
 std::string ParamSet::FormatValue(int i) const {
     const ParamInfo& p = infos_[size_t(i)];
     const ParamValue& v = values_[size_t(i)];
     switch (p.type) {
-    case kParamLayer:
+    case PF_Param_LAYER:
         return "";
-    case kParamSlider:
+    case PF_Param_SLIDER:
         return std::to_string(v.value);
-    case kParamFixed:
+    case PF_Param_FIX_SLIDER:
         return FormatFixed(v.value);
-    case kParamCheckbox:
+    case PF_Param_CHECKBOX:
         return v.value ? "on" : "off";
-    case kParamColour:
+    case PF_Param_COLOR:
         return ColourText(v.colour);
-    case kParamPoint:
+    case PF_Param_POINT:
         if (!v.pointSet)
-            return FormatFixed(p.xDephault) + "%," + FormatFixed(p.yDephault) + "% of the frame";
+            return FormatFixed(PointDefaultX(p)) + "%," + FormatFixed(PointDefaultY(p)) +
+                   "% of the frame";
         return NumberText(v.x) + "," + NumberText(v.y);
-    case kParamPopup:
+    case PF_Param_POPUP:
         if (v.value >= 1 && size_t(v.value) <= p.choices.size())
             return std::to_string(v.value) + " (" + p.choices[size_t(v.value - 1)] + ")";
         return std::to_string(v.value);
@@ -449,46 +572,40 @@ std::string ParamSet::FormatValue(int i) const {
 
 std::string ParamSet::Listing() const {
     std::ostringstream os;
-    char buf[512];
-    std::snprintf(buf, sizeof buf, "%-5s %-24s %-9s %-26s %-16s %s\n", "index", "name", "type",
-                  "default", "valid", "slider / choices");
+    char buf[640];
+    std::snprintf(buf, sizeof buf, "%-5s %-24s %-24s %-9s %-26s %-16s %s\n", "index", "name",
+                  "snake_name", "type", "default", "valid", "slider / choices");
     os << buf;
     for (size_t i = 0; i < infos_.size(); ++i) {
         const ParamInfo& p = infos_[i];
-        std::string dflt, valid, extra;
+        std::string dflt = FormatValue(int(i)), valid, extra;
         switch (p.type) {
-        case kParamLayer:
+        case PF_Param_LAYER:
             dflt = "none";
-            extra = Lower(p.name) == "background" ? "set with --bg" : "set with --key-in";
+            extra = p.index == ParamBackground ? "set with --bg" : "set with --key-in";
             break;
-        case kParamSlider:
-            dflt = FormatValue(int(i));
-            valid = std::to_string(p.validMin) + ".." + std::to_string(p.validMax);
-            extra = std::to_string(p.sliderMin) + ".." + std::to_string(p.sliderMax);
+        case PF_Param_SLIDER:
+            valid = std::to_string(ValidMin(p)) + ".." + std::to_string(ValidMax(p));
+            extra = std::to_string(SliderMin(p)) + ".." + std::to_string(SliderMax(p));
             break;
-        case kParamFixed:
-            dflt = FormatValue(int(i));
-            valid = FormatFixed(p.validMin) + ".." + FormatFixed(p.validMax);
-            extra = FormatFixed(p.sliderMin) + ".." + FormatFixed(p.sliderMax);
+        case PF_Param_FIX_SLIDER:
+            valid = FormatFixed(ValidMin(p)) + ".." + FormatFixed(ValidMax(p));
+            extra = FormatFixed(SliderMin(p)) + ".." + FormatFixed(SliderMax(p));
             break;
-        case kParamCheckbox:
-            dflt = FormatValue(int(i));
+        case PF_Param_CHECKBOX:
             valid = "on/off";
-            if (values_[i].value != p.dephault)
-                extra = std::string("the effect's own default is ") + (p.dephault ? "on" : "off") +
-                        "; off in this tool";
             break;
-        case kParamColour:
-            dflt = FormatValue(int(i));
+        case PF_Param_COLOR:
             valid = "R,G,B";
+            if (p.index == ParamChromaColor) extra = "measured from the first frame unless set";
             break;
-        case kParamPoint:
-            dflt = FormatFixed(p.xDephault) + "%," + FormatFixed(p.yDephault) + "% of frame";
+        case PF_Param_POINT:
+            dflt =
+                FormatFixed(PointDefaultX(p)) + "%," + FormatFixed(PointDefaultY(p)) + "% of frame";
             valid = "x,y pixels";
             extra = "in pixels of the full-resolution frame";
             break;
-        case kParamPopup:
-            dflt = FormatValue(int(i));
+        case PF_Param_POPUP:
             valid = "1.." + std::to_string(p.choices.size());
             for (size_t k = 0; k < p.choices.size(); ++k) {
                 if (k) extra += " | ";
@@ -496,8 +613,18 @@ std::string ParamSet::Listing() const {
             }
             break;
         }
-        std::snprintf(buf, sizeof buf, "%-5d %-24s %-9s %-26s %-16s %s", p.index, p.name.c_str(),
-                      TypeName(p.type).c_str(), dflt.c_str(), valid.c_str(), extra.c_str());
+        if (p.type != PF_Param_COLOR && p.type != PF_Param_POINT && p.type != PF_Param_LAYER &&
+            values_[i].value != Default(p)) {
+            ParamSet registered;
+            registered.infos_ = {p};
+            registered.values_ = {values_[i]};
+            registered.values_[0].value = Default(p);
+            extra = "this tool's default; the effect's own is " + registered.FormatValue(0) +
+                    (extra.empty() ? "" : "; " + extra);
+        }
+        std::snprintf(buf, sizeof buf, "%-5d %-24s %-24s %-9s %-26s %-16s %s", p.index,
+                      p.name.c_str(), SnakeName(p.name).c_str(), TypeName(p.type).c_str(),
+                      dflt.c_str(), valid.c_str(), extra.c_str());
         std::string line = buf;
         while (!line.empty() && line.back() == ' ')
             line.pop_back();

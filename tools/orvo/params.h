@@ -1,6 +1,6 @@
 // The effect's parameters as the tool sees them: the definitions the plug-in
-// registers at parameter set-up, the values of one run, and the text and JSON
-// forms a user writes them in.
+// registers at parameter set-up (read straight from its registration records),
+// the values of one run, and the text and JSON forms a user writes them in.
 #pragma once
 
 #include <cstdint>
@@ -9,36 +9,15 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "harness/harness.h"
+
 namespace orvo {
 
-// Parameter type codes, as registered with the host.
-enum ParamType {
-    kParamLayer = 0,
-    kParamSlider = 1,
-    kParamFixed = 2,
-    kParamCheckbox = 4,
-    kParamColour = 5,
-    kParamPoint = 6,
-    kParamPopup = 7,
-};
+// One parameter definition: the record the plug-in passed to add_param.
+using ParamInfo = harness::ParamInfo;
 
-// One parameter definition, read from the record the plug-in registered.
-struct ParamInfo {
-    int index = 0; // position in the host's parameter array (1..40)
-    std::string name;
-    int type = kParamLayer;
-    int32_t flags = 0;
-    // Slider and fixed slider (fixed: 16.16 values).
-    int32_t validMin = 0, validMax = 0, sliderMin = 0, sliderMax = 0;
-    int32_t dephault = 0; // slider, fixed slider, checkbox, popup
-    int precision = 0, displayFlags = 0;
-    // Colour default: alpha, red, green, blue.
-    uint8_t colour[4] = {0, 0, 0, 0};
-    // Point default: percentages of the frame in 16.16.
-    int32_t xDephault = 0, yDephault = 0;
-    bool restrictBounds = false;
-    std::vector<std::string> choices; // popup
-};
+// The stable snake_case name of a parameter ("Transp. Strength" -> "transp_strength").
+std::string SnakeName(const std::string& displayName);
 
 // The value of one parameter for a run. Points are kept in pixels of the
 // full-resolution frame until the frame size and the downsample factor are known.
@@ -47,6 +26,7 @@ struct ParamValue {
     uint8_t colour[4] = {255, 0, 0, 0}; // alpha, red, green, blue
     double x = 0.0, y = 0.0;            // point, full-resolution pixels
     bool pointSet = false;              // false: the host's default (a share of the frame)
+    bool given = false;                 // set by the user (--set, --show or a preset)
 };
 
 // Text of a 16.16 value with its trailing zeros removed ("75", "0.5").
@@ -54,19 +34,31 @@ std::string FormatFixed(int32_t v);
 // round(v * 65536), halves away from zero; false when out of the 32-bit range.
 bool ToFixed(double v, int32_t* out);
 
+// The closest of `candidates` to `word` (case-insensitive edit distance), or
+// "" when none is close enough to be a plausible typo.
+std::string Closest(const std::string& word, const std::vector<std::string>& candidates);
+// " (did you mean \"x\"?)" for Closest(), or "".
+std::string DidYouMean(const std::string& word, const std::vector<std::string>& candidates);
+
 class ParamSet {
   public:
-    // Defaults are the effect's own, except "Crop", which starts off in this tool.
+    ParamSet() = default;
+    // Defaults are the effect's own, except two this tool changes for batch
+    // use: "Crop" starts off and "Show" starts at the composite.
     explicit ParamSet(std::vector<ParamInfo> infos);
 
     const std::vector<ParamInfo>& infos() const { return infos_; }
     const std::vector<ParamValue>& values() const { return values_; }
 
-    // Position in infos() of the parameter named `name` (case-insensitive), or -1.
+    // Position in infos() of the parameter with this display or snake_case
+    // name (case-insensitive), or -1.
     int Find(const std::string& name) const;
+    // Position of the parameter registered at host index `index`, or -1.
+    int FindIndex(int index) const;
     const ParamInfo& Info(const std::string& name) const; // throws a usage error when unknown
     const ParamValue& Value(const std::string& name) const;
     ParamValue& MutableValue(const std::string& name);
+    ParamValue& MutableAt(int i) { return values_[size_t(i)]; }
 
     // "Name=value" as given to --set; throws a usage error (exit 2) naming the
     // parameter and its valid range on an unknown name, bad or out-of-range value.
@@ -79,10 +71,13 @@ class ParamSet {
     nlohmann::ordered_json ToPreset() const;
     void ApplyPreset(const nlohmann::json& preset, const std::string& fileName);
 
-    // Point value in 16.16 pixels of the downsampled frame, checked against the
-    // full-resolution frame (throws a usage error when outside it).
+    // Point value in 16.16 pixels of the downsampled frame. A point outside the
+    // frame is sent as it is (the host sends such points too); only a point
+    // beyond what 16.16 can hold is refused (usage error).
     void PointFixed(int i, int fullWidth, int fullHeight, int downsample, int32_t* x,
                     int32_t* y) const;
+    // "" or a one-line note that a point set by the user lies outside the frame.
+    std::string PointsOutside(int fullWidth, int fullHeight) const;
 
     // Readable description of the valid values ("an integer from 40 to 400").
     static std::string Range(const ParamInfo& p);
@@ -94,6 +89,7 @@ class ParamSet {
 
   private:
     void SetParsed(int i, const std::string& text, const std::string& shown);
+    std::vector<std::string> AllNames() const;
     std::vector<ParamInfo> infos_;
     std::vector<ParamValue> values_;
 };

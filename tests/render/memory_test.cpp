@@ -1,0 +1,244 @@
+// Running short of memory: every allocation of a render may fail (the test
+// process's operator new and calloc fail the n-th one while the effect runs),
+// and a hard address-space limit may stop it. Either way a render returns 0
+// with the very bytes of an unhindered render, or PF_Err_OUT_OF_MEMORY with
+// the output frame as it was; the backing colour measured short of memory is
+// never cached.
+#include <gtest/gtest.h>
+
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "harness/harness.h"
+#include "host/entry.h"
+#include "host/params.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ORVO_SANITIZED 1
+#else
+#define ORVO_SANITIZED 0
+#endif
+
+namespace faults {
+
+std::atomic<bool> armed{false};
+std::atomic<long> count{0};
+std::atomic<long> failAt{0}; // the one allocation that fails (0: none)
+std::atomic<long> every{0};  // or every n-th one (0: off)
+thread_local bool renderThread = false;
+
+bool ShouldFail() {
+    if (!armed.load(std::memory_order_relaxed)) return false;
+    const long n = count.fetch_add(1) + 1;
+    const long e = every.load();
+    return e > 0 ? n % e == 0 : n == failAt.load();
+}
+
+// The entry as the host sees it, with the faults armed only inside a render.
+PF_Err Entry(PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef* params[], PF_LayerDef* output,
+             void* extra) {
+    if (cmd == PF_Cmd_RENDER) {
+        count = 0;
+        armed = true;
+        renderThread = true;
+    }
+    const PF_Err err = EffectMain(cmd, in, out, params, output, extra);
+    armed = false;
+    renderThread = false;
+    return err;
+}
+
+} // namespace faults
+
+void* operator new(std::size_t size) {
+    if (faults::ShouldFail()) throw std::bad_alloc();
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+#if !ORVO_SANITIZED
+// Image pixels come from calloc, on the thread that renders. (Worker threads
+// are left alone: the C library gives up at once when it cannot register a
+// thread's destructors.)
+extern "C" void* __libc_calloc(size_t count, size_t size);
+extern "C" void* calloc(size_t count, size_t size) {
+    if (faults::renderThread && faults::ShouldFail()) return nullptr;
+    return __libc_calloc(count, size);
+}
+#endif
+
+namespace {
+
+using harness::Frame;
+
+// A keyed shot that reaches every allocating pass: a composite at high
+// quality with a key-in layer, the crop, shadow smoothing and both colour
+// corrections.
+struct Shot {
+    harness::Host host;
+    Frame fg, bg, keyIn, out;
+
+    explicit Shot(int w, int h) : fg(w, h), bg(w, h), keyIn(w, h), out(w, h) {
+        host.BindEntry(faults::Entry);
+        if (host.Setup() != 0) throw harness::Error("set-up failed");
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const bool subject = x > w / 3 && x < w / 2 && y > h / 4;
+                uint8_t* p = fg.Pixel(x, y);
+                p[0] = 255;
+                p[1] = subject ? 200 : uint8_t(20 + x % 7);
+                p[2] = subject ? 60 : uint8_t(220 - y % 30);
+                p[3] = subject ? 50 : 40;
+                uint8_t* b = bg.Pixel(x, y);
+                b[0] = 255;
+                b[1] = uint8_t(x * 3);
+                b[2] = uint8_t(y * 5);
+                b[3] = uint8_t(x + y);
+                keyIn.Pixel(x, y)[0] = x < w / 5 ? 255 : 0;
+            }
+        host.SetLayer(0, &fg);
+        host.SetLayer(ParamBackground, &bg);
+        host.SetLayer(ParamKeyIn, &keyIn);
+        host.SetPopup(ParamShow, ShowComposite);
+        host.SetPopup(ParamKeyOut, KeyOutKeyInMinusFg);
+        host.SetColor(ParamChromaColor, 30, 210, 40);
+        host.SetCheckbox(ParamCrop, true);
+        host.SetPoint(ParamCropPosition, 4, 3);
+        host.SetSlider(ParamCropSize, 400);
+        host.SetCheckbox(ParamSmoothBgShadow, true);
+        host.SetSlider(ParamTranspEdge, 3);
+        host.SetPopup(ParamBgColorCorrection, CorrectionSaturate);
+        host.SetSlider(ParamBgCcStrength, 40);
+        host.SetPopup(ParamFgColorCorrection, CorrectionBlend);
+        host.SetSlider(ParamFgCcStrength, 30);
+    }
+    ~Shot() { host.Teardown(); }
+
+    // Renders over an output holding `pattern`, with the backing colour
+    // measured anew; the bytes of the output afterwards.
+    PF_Err Render(uint8_t pattern) {
+        host.SequenceResetup();
+        std::fill(out.pixels.begin(), out.pixels.end(), pattern);
+        return host.Command(PF_Cmd_RENDER, &out);
+    }
+    bool Untouched(uint8_t pattern) const {
+        for (uint8_t b : out.pixels)
+            if (b != pattern) return false;
+        return true;
+    }
+};
+
+// Address space now in use by this process, in bytes.
+size_t AddressSpaceInUse() {
+    long pages = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+        std::fclose(f);
+    }
+    return size_t(pages) * size_t(sysconf(_SC_PAGESIZE));
+}
+
+// First in this program: a process that has rendered before keeps arenas
+// and thread stacks a later frame may fit in whatever the limit.
+TEST(RenderMemory, AddressSpaceLimitEndsTheFrameCleanly) {
+    if (ORVO_SANITIZED) GTEST_SKIP() << "sanitizers reserve more address space than any limit";
+    Shot shot(1536, 768);
+    // Each budget on top of what the process holds runs in a child process
+    // that has not rendered yet: 0 rendered (its bytes are compared below), 1
+    // ran short and left the output alone. The bytes come back through a
+    // shared mapping made beforehand.
+    const size_t size = shot.out.pixels.size();
+    void* shared = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(shared, MAP_FAILED);
+    const int budgets[] = {-1, 0, 3, 6, 10, 14, 18, 24, 1024};
+    std::vector<int> outcomes;
+    std::vector<std::vector<uint8_t>> rendered;
+    for (int megabytes : budgets) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // A negative budget: half of what is in use already.
+            const rlim_t inUse = AddressSpaceInUse();
+            const rlim_t limit = megabytes < 0 ? inUse / 2 : inUse + (rlim_t(megabytes) << 20);
+            rlimit r{limit, limit};
+            if (setrlimit(RLIMIT_AS, &r) != 0) _exit(3);
+            const PF_Err err = shot.Render(0x5A);
+            std::memcpy(shared, shot.out.pixels.data(), size);
+            if (err == 0) _exit(0);
+            _exit(err == PF_Err_OUT_OF_MEMORY && shot.Untouched(0x5A) ? 1 : 5);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << megabytes << " MB: the render crashed";
+        outcomes.push_back(WEXITSTATUS(status));
+        const uint8_t* bytes = static_cast<const uint8_t*>(shared);
+        rendered.emplace_back(bytes, bytes + size);
+    }
+    munmap(shared, size);
+
+    ASSERT_EQ(shot.Render(0x5A), 0);
+    EXPECT_EQ(outcomes.front(), 1) << "no room for anything";
+    EXPECT_EQ(outcomes.back(), 0) << "room for everything";
+    for (size_t i = 0; i < outcomes.size(); ++i) {
+        EXPECT_TRUE(outcomes[i] == 0 || outcomes[i] == 1)
+            << budgets[i] << " MB: outcome " << outcomes[i];
+        if (outcomes[i] == 0) {
+            EXPECT_TRUE(rendered[i] == shot.out.pixels) << budgets[i] << " MB: other bytes";
+        }
+    }
+}
+
+TEST(RenderMemory, EveryFailedAllocationEndsTheFrameCleanly) {
+    Shot shot(128, 64);
+    ASSERT_EQ(shot.Render(0x5A), 0);
+    const std::vector<uint8_t> reference = shot.out.pixels;
+    const long allocations = faults::count.load();
+    ASSERT_GT(allocations, 20);
+
+    // Fail the n-th allocation for every n the render makes (and a few more,
+    // as worker threads interleave), then every n-th for some n.
+    int failed = 0;
+    auto check = [&](const char* what, long n) {
+        const PF_Err err = shot.Render(0x5A);
+        if (err == PF_Err_OUT_OF_MEMORY) {
+            ++failed;
+            EXPECT_TRUE(shot.Untouched(0x5A)) << what << n << ": output written";
+        } else {
+            ASSERT_EQ(err, 0) << what << n;
+            EXPECT_TRUE(shot.out.pixels == reference) << what << n << ": other bytes";
+        }
+        faults::failAt = 0;
+        faults::every = 0;
+        // Nothing measured short of memory was kept for the next frame.
+        shot.host.Command(PF_Cmd_RENDER, &shot.out);
+        EXPECT_TRUE(shot.out.pixels == reference) << what << n << ": the next frame differs";
+    };
+    for (long n = 1; n <= allocations + 8; ++n) {
+        faults::failAt = n;
+        check("allocation ", n);
+    }
+    for (long n : {2, 3, 5, 17}) {
+        faults::every = n;
+        check("every ", n);
+    }
+    EXPECT_GE(failed, allocations / 2) << "most allocations are needed";
+    EXPECT_TRUE(shot.host.Problems().empty()) << shot.host.Problems().front();
+}
+
+} // namespace

@@ -1,0 +1,269 @@
+// The tool's media in-process: exact 8-bit straight values in and out, the
+// deliberate conversion of deeper files, bad and short files.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+
+#include <OpenImageIO/imageio.h>
+#include <sys/resource.h>
+
+#include "errors.h"
+#include "image_io.h"
+#include "tool_support.h"
+
+using namespace tooltest;
+using orvo::Frame;
+using orvo::FrameRole;
+
+namespace {
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Every (alpha, value) pair a straight 8-bit pixel can hold, with different
+// values in the three colour channels.
+Frame AllAlphas() {
+    Frame f(256, 64);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 256; ++x) {
+            uint8_t* p = f.pixel(x, y);
+            p[0] = uint8_t(x);
+            p[1] = uint8_t(y * 4);
+            p[2] = uint8_t(255 - y * 4);
+            p[3] = uint8_t((x * 7 + y * 13) & 255);
+        }
+    return f;
+}
+
+// Writes RGBA bytes straight through OpenImageIO, saying the alpha is straight.
+void WriteStraight(const std::string& path, const Frame& f) {
+    OIIO::ImageSpec spec(f.width, f.height, 4, OIIO::TypeDesc::UINT8);
+    spec.alpha_channel = 3;
+    spec.attribute("oiio:UnassociatedAlpha", 1);
+    std::vector<uint8_t> rgba;
+    for (size_t i = 0; i < f.px.size(); i += 4)
+        rgba.insert(rgba.end(), {f.px[i + 1], f.px[i + 2], f.px[i + 3], f.px[i]});
+    auto out = OIIO::ImageOutput::create(path);
+    ASSERT_TRUE(out && out->open(path, spec) &&
+                out->write_image(OIIO::TypeDesc::UINT8, rgba.data()) && out->close());
+}
+
+// The file's channels as floats, without any alpha association.
+std::vector<float> RawFloats(const std::string& path, OIIO::ImageSpec* spec) {
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    auto in = OIIO::ImageInput::open(path, &config);
+    if (!in) return {};
+    *spec = in->spec();
+    std::vector<float> v(spec->image_pixels() * size_t(spec->nchannels));
+    in->read_image(0, 0, 0, spec->nchannels, OIIO::TypeDesc::FLOAT, v.data());
+    return v;
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+} // namespace
+
+TEST(MediaStills, EightBitStraightValuesPassUntouched) {
+    ScratchDir dir;
+    const Frame f = AllAlphas();
+    for (const char* ext : {"png", "tif", "tga"}) {
+        SCOPED_TRACE(ext);
+        // In: a file written by another program with straight alpha.
+        const std::string in = dir / (std::string("in.") + ext);
+        WriteStraight(in, f);
+        EXPECT_EQ(orvo::ReadImage(in, FrameRole::kColour).px, f.px);
+        // Out: the file holds the bytes as given, not dissociated.
+        const std::string out = dir / (std::string("out.") + ext);
+        orvo::WriteImage(out, f);
+        OIIO::ImageSpec spec;
+        std::vector<float> v = RawFloats(out, &spec);
+        ASSERT_EQ(v.size(), f.px.size());
+        size_t wrong = 0;
+        for (size_t i = 0; i < v.size(); i += 4)
+            for (int c = 0; c < 4; ++c)
+                wrong += std::lround(v[i + size_t(c)] * 255) != f.px[i + size_t((c + 1) % 4)];
+        EXPECT_EQ(wrong, 0u);
+    }
+}
+
+TEST(MediaStills, DeeperFilesBecomeDisplayValuesOnPurpose) {
+    ScratchDir dir;
+    const Frame f = AllAlphas();
+    struct Case {
+        const char* name;
+        OIIO::TypeDesc type;
+        bool linear, premultiplied;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"deep.png", OIIO::TypeDesc::UINT16, false, false, "uint16 values rounded to 8 bits"},
+        {"deep.tif", OIIO::TypeDesc::UINT16, false, false, "uint16 values rounded to 8 bits"},
+        {"lin.exr", OIIO::TypeDesc::HALF, true, true, "half linear values encoded as 8-bit sRGB"},
+        {"lin32.exr", OIIO::TypeDesc::FLOAT, true, true,
+         "float linear values encoded as 8-bit sRGB"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        OIIO::ImageSpec spec(f.width, f.height, 4, c.type);
+        spec.alpha_channel = 3;
+        if (!c.premultiplied) spec.attribute("oiio:UnassociatedAlpha", 1);
+        std::vector<float> v;
+        for (size_t i = 0; i < f.px.size(); i += 4) {
+            const float a = f.px[i] / 255.0f;
+            for (int ch = 1; ch <= 3; ++ch) {
+                const uint8_t b = f.px[i + size_t(ch)];
+                const float value = c.linear ? orvo::SrgbToLinear(b) : b / 255.0f;
+                v.push_back(c.premultiplied ? value * a : value);
+            }
+            v.push_back(a);
+        }
+        const std::string path = dir / c.name;
+        auto out = OIIO::ImageOutput::create(path);
+        ASSERT_TRUE(out->open(path, spec) && out->write_image(OIIO::TypeDesc::FLOAT, v.data()) &&
+                    out->close());
+        orvo::ReadNotes notes;
+        Frame got = orvo::ReadImage(path, FrameRole::kColour, &notes);
+        EXPECT_EQ(notes.conversion, c.says);
+        // Exact where the file's precision allows it: the colour of a pixel
+        // premultiplied by a small alpha in half floats is only near.
+        size_t off = 0, far = 0;
+        for (size_t i = 0; i < f.px.size(); ++i) {
+            const int d = std::abs(int(got.px[i]) - int(f.px[i]));
+            const bool hidden = c.premultiplied && f.px[i & ~size_t(3)] == 0 && (i & 3) != 0;
+            if (hidden) continue; // no colour survives under alpha 0
+            off += d > 0;
+            far += d > (c.type == OIIO::TypeDesc::HALF && f.px[i & ~size_t(3)] < 16 ? 8 : 0);
+        }
+        EXPECT_EQ(far, 0u);
+        if (c.type != OIIO::TypeDesc::HALF) {
+            EXPECT_EQ(off, 0u);
+        }
+    }
+    // An 8-bit file reports no conversion.
+    orvo::WriteImage(dir / "plain.png", f);
+    orvo::ReadNotes notes;
+    orvo::ReadImage(dir / "plain.png", FrameRole::kColour, &notes);
+    EXPECT_EQ(notes.conversion, "");
+    EXPECT_EQ(notes.damage, "");
+}
+
+TEST(MediaStills, LinearFormatsAreWrittenLinearAndComeBackExactly) {
+    ScratchDir dir;
+    Frame f = AllAlphas();
+    orvo::WriteImage(dir / "out.exr", f);
+    OIIO::ImageSpec spec;
+    std::vector<float> v = RawFloats(dir / "out.exr", &spec);
+    EXPECT_EQ(spec.get_string_attribute("oiio:ColorSpace"), "Linear");
+    ASSERT_EQ(spec.nchannels, 4);
+    // Pixel (255, 32): alpha 255, red 128 -> linear 0.2158605; pixel (128, 0):
+    // alpha 128, red 0, green 255 -> premultiplied 128/255.
+    const float* opaque = &v[(32 * 256 + 255) * 4];
+    EXPECT_NEAR(opaque[0], 0.2158605f, 1e-6f);
+    EXPECT_FLOAT_EQ(opaque[3], 1.0f);
+    const float* half = &v[128 * 4];
+    EXPECT_FLOAT_EQ(half[1], 128 / 255.0f);
+    EXPECT_FLOAT_EQ(half[3], 128 / 255.0f);
+    // Read back: every pixel with alpha above 0 returns exactly.
+    Frame back = orvo::ReadImage(dir / "out.exr", FrameRole::kColour);
+    for (size_t i = 0; i < f.px.size(); i += 4)
+        if (f.px[i] != 0) {
+            ASSERT_TRUE(std::equal(&f.px[i], &f.px[i] + 4, &back.px[i])) << i / 4;
+        }
+    for (int v8 = 0; v8 < 256; ++v8)
+        EXPECT_EQ(orvo::LinearToSrgb(orvo::SrgbToLinear(uint8_t(v8))), v8);
+    EXPECT_TRUE(orvo::IsLinearFormat("a.exr"));
+    EXPECT_FALSE(orvo::IsLinearFormat("a.png"));
+}
+
+TEST(MediaStills, BadFilesAreRefusedNamingTheFile) {
+    ScratchDir dir;
+    Frame f = GreenPlate(160, 90);
+    orvo::WriteImage(dir / "good.png", f);
+    orvo::WriteImage(dir / "good.tif", f);
+    orvo::WriteImage(dir / "good.exr", f);
+    orvo::WriteImage(dir / "good.jpg", f);
+    const std::string png = ReadBytes(dir / "good.png"), tif = ReadBytes(dir / "good.tif"),
+                      exr = ReadBytes(dir / "good.exr"), jpg = ReadBytes(dir / "good.jpg");
+    struct Case {
+        const char* name;
+        std::string bytes;
+    };
+    const Case refused[] = {
+        {"empty.png", ""},
+        {"text.png", "this is not a picture\n"},
+        {"short.png", png.substr(0, png.size() / 2)},
+        {"header.png", png.substr(0, 40)},
+        {"short.tif", tif.substr(0, tif.size() / 3)},
+        {"short.exr", exr.substr(0, exr.size() / 2)},
+    };
+    for (const Case& c : refused) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir / c.name;
+        WriteBytes(path, c.bytes);
+        try {
+            orvo::ReadImage(path, FrameRole::kColour);
+            ADD_FAILURE() << "read without complaint";
+        } catch (const orvo::ToolError& e) {
+            EXPECT_EQ(e.code(), orvo::kExitUsage);
+            EXPECT_TRUE(Contains(e.what(), path)) << e.what();
+        }
+    }
+    // A file named for another format is read by what it holds.
+    WriteBytes(dir / "jpeg-named.exr", jpg);
+    EXPECT_EQ(orvo::ReadImage(dir / "jpeg-named.exr", FrameRole::kColour).width, 160);
+    // A cut JPEG still decodes (grey below the cut): a picture with a warning.
+    WriteBytes(dir / "short.jpg", jpg.substr(0, jpg.size() / 2));
+    orvo::ReadNotes notes;
+    Frame got = orvo::ReadImage(dir / "short.jpg", FrameRole::kColour, &notes);
+    EXPECT_EQ(got.width, 160);
+    EXPECT_TRUE(Contains(notes.damage, "Premature end")) << notes.damage;
+}
+
+// A file size limit makes writes fail the way a full disk does.
+class FullDisk {
+  public:
+    explicit FullDisk(rlim_t bytes) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit small = saved_;
+        small.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &small);
+    }
+    ~FullDisk() { setrlimit(RLIMIT_FSIZE, &saved_); }
+
+  private:
+    rlimit saved_;
+};
+
+TEST(MediaStills, AShortWriteLeavesNothingAndKeepsTheOldFile) {
+    ScratchDir dir;
+    Frame noise(300, 200);
+    for (size_t i = 0; i < noise.px.size(); ++i)
+        noise.px[i] = uint8_t((i * 2654435761u) >> 13);
+    for (const char* ext : {"png", "jpg", "tif", "exr", "dpx"}) {
+        SCOPED_TRACE(ext);
+        const std::string path = dir / (std::string("out.") + ext);
+        WriteBytes(path, "an earlier result");
+        try {
+            FullDisk full(4096);
+            orvo::WriteImage(path, noise);
+            ADD_FAILURE() << "a short write passed for success";
+        } catch (const orvo::ToolError& e) {
+            EXPECT_EQ(e.code(), orvo::kExitFailure);
+            EXPECT_TRUE(Contains(e.what(), path)) << e.what();
+        }
+        EXPECT_TRUE(ReadBytes(path) == "an earlier result");
+        EXPECT_EQ(dir.Files().size(), 1u);
+        std::remove(path.c_str());
+    }
+    // Unwritable extensions are known before anything is rendered.
+    EXPECT_THROW(orvo::CheckImageOutput(dir / "out.xyz"), orvo::ToolError);
+    EXPECT_NO_THROW(orvo::CheckImageOutput(dir / "out.tiff"));
+}
+
