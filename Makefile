@@ -21,7 +21,7 @@ TEST_DEPS := $(DEMO_DEPS) $(VIDEO_PACKAGES) $(TEST_PACKAGES)
 PACKAGES := $(TEST_DEPS) $(BENCH_PACKAGES) $(FORMAT_PACKAGES) $(WINDOWS_PACKAGES)
 
 .PHONY: all deps deps-demo deps-test deps-windows deps-bench configure build test sanitize asan tsan demo windows \
-        windows-check windows32-check bench farm-test fuzz memory format clean mutate
+        windows-check windows32-check bench farm-test fuzz test32 memory format clean mutate
 
 all: build
 
@@ -149,6 +149,19 @@ fuzz:
 	    -max_len=1200 -timeout=20 -print_final_stats=1 -artifact_prefix=build-fuzz/ \
 	    $(FUZZ_FLAGS) build-fuzz/corpus tests/fuzz/corpus
 
+# The 32-bit arithmetic: the plug-in and the golden suite built for i686 Linux
+# with the 32-bit plug-in's arithmetic flags, run under qemu's user-mode
+# emulator; the recorded hashes must come out unchanged. Not part of `make test`.
+TEST32_PACKAGES := g++-i686-linux-gnu qemu-user-static googletest
+QEMU32 := qemu-i386-static -L /usr/i686-linux-gnu
+
+test32:
+	@./scripts/install-deps.sh cmake make $(TEST32_PACKAGES)
+	cmake -S . -B build-i686 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-linux.cmake \
+	      -DCMAKE_BUILD_TYPE=Release -DORVO_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
+	cmake --build build-i686 -j$(JOBS) --target test_golden
+	$(QEMU32) build-i686/tests/golden/test_golden --gtest_filter=Golden.RendersMatchRecordedHashes
+
 # Peak memory of a full-quality 8K composite, and a 16K frame under a hard
 # address-space limit (MEMORY_LIMIT): it renders or fails cleanly.
 MEMORY_LIMIT ?= 3G
@@ -164,4 +177,4 @@ format:
 	@git ls-files '*.cpp' '*.h' '*.hpp' | xargs -r clang-format -i
 
 clean:
-	rm -rf build build-asan build-tsan build-bench build-win32 build-win64 build-fuzz demo
+	rm -rf build build-asan build-tsan build-bench build-win32 build-win64 build-fuzz build-i686 demo
