@@ -618,7 +618,9 @@ bool CellsApply(const CKeyer& keyer, const RECT& area) {
     if (area.right <= area.left || area.bottom <= area.top) return false;
     if (!under || !cb || !keyer.matteImage || !keyer.edgeImage || !keyer.backgroundImage)
         return false;
-    if (!under->pixels || !cb->pixels || cb->undefined || under->fieldMode || cb->fieldMode)
+    if (!under->pixels || !cb->pixels || cb->undefined || under->fieldMode || cb->fieldMode ||
+        keyer.matteImage->fieldMode || keyer.edgeImage->fieldMode ||
+        keyer.backgroundImage->fieldMode)
         return false;
     if (under->componentCount != 3 || cb->componentCount != 3) return false;
     return under->ViewWidth() == cb->ViewWidth() && under->ViewHeight(0) == cb->ViewHeight(0) &&
