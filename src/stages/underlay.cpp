@@ -760,11 +760,18 @@ int LevelWorker(CJobSlice* slice) {
     return 1;
 }
 
-// The fast form.
+// The fast form. Its cell table takes about 4 bytes per pixel; where that
+// much memory is not to be had, the tile passes do the work instead.
 int FillByCells(CKeyer& keyer, const RECT& area, const double* raised, int32_t levels,
                 int32_t tile) {
+    std::unique_ptr<CellGrid> table;
     try {
-        CellGrid grid(area, tile > 0 ? tile : 1, levels);
+        table.reset(new CellGrid(area, tile > 0 ? tile : 1, levels));
+    } catch (const std::bad_alloc&) {
+        return FillByTiles(keyer, area, raised, levels, tile);
+    }
+    CellGrid& grid = *table;
+    try {
         CellContext ctx{&keyer, &grid, {0, 0, 0}, 0, 0, {}, 0};
         RECT band = area;
         if (!keyer.RunRowBands(CellWorker, &ctx, &band) || ctx.failed) return 0;
