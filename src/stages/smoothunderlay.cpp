@@ -17,7 +17,6 @@
 #include "bands/windowslice.h"
 #include "image/image.h"
 #include "keyer/keyer.h"
-#include "platform/memory.h"
 #include "stages/band_cursor.h"
 
 namespace {
@@ -124,8 +123,8 @@ int SmoothUnderlayRowWorker(CJobSlice* jobSlice) {
     try {
         sums.reset(new RowSums(*slice));
     } catch (const std::bad_alloc&) {
-        NoteAllocationFailure(); // on a worker thread: nothing may be thrown
-        return 0;
+        // No room for the row sums: the window walk needs none.
+        return SmoothUnderlayWindowWorker(jobSlice);
     }
     const uint16_t w = slice->width;
     const uint8_t* mean = sums->mean;

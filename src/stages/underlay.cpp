@@ -358,7 +358,6 @@ struct CellContext {
     CKeyer* keyer;
     CellGrid* grid;
     uint64_t sum[3];
-    uint64_t foregroundCount;
     uint64_t rimCount;
     std::vector<std::vector<PartialPixel>> partial; // one list per slice
     int failed;
@@ -418,7 +417,7 @@ int CellWorker(CJobSlice* slice) {
             grid.IntegrateRow(cy);
         }
     } catch (const std::bad_alloc&) {
-        NoteAllocationFailure();
+        // Not a failure of the fill: the tile passes take over.
         if (!slice->Lock()) return 0;
         ctx->failed = 1;
         slice->Unlock();
@@ -433,7 +432,6 @@ int CellWorker(CJobSlice* slice) {
     try {
         ctx->partial.push_back(std::move(partial));
     } catch (const std::bad_alloc&) {
-        NoteAllocationFailure();
         ctx->failed = 1;
     }
     return slice->Unlock() ? 1 : 0;
@@ -618,7 +616,9 @@ bool CellsApply(const CKeyer& keyer, const RECT& area) {
     if (area.right <= area.left || area.bottom <= area.top) return false;
     if (!under || !cb || !keyer.matteImage || !keyer.edgeImage || !keyer.backgroundImage)
         return false;
-    if (!under->pixels || !cb->pixels || cb->undefined || under->fieldMode || cb->fieldMode)
+    if (!under->pixels || !cb->pixels || cb->undefined || under->fieldMode || cb->fieldMode ||
+        keyer.matteImage->fieldMode || keyer.edgeImage->fieldMode ||
+        keyer.backgroundImage->fieldMode)
         return false;
     if (under->componentCount != 3 || cb->componentCount != 3) return false;
     return under->ViewWidth() == cb->ViewWidth() && under->ViewHeight(0) == cb->ViewHeight(0) &&
@@ -758,14 +758,48 @@ int LevelWorker(CJobSlice* slice) {
     return 1;
 }
 
-// The fast form.
+// The fast form. Its cell table takes about 4 bytes per pixel and the list of
+// partly opaque pixels 8 bytes per such pixel; where that much memory is not
+// to be had, the tile passes do the work instead (nothing is written before).
 int FillByCells(CKeyer& keyer, const RECT& area, const double* raised, int32_t levels,
                 int32_t tile) {
+    std::unique_ptr<CellGrid> table;
+    CellContext ctx{&keyer, nullptr, {0, 0, 0}, 0, {}, 0};
+    std::vector<PartialPixel> partial;
+    bool counted = false;
     try {
-        CellGrid grid(area, tile > 0 ? tile : 1, levels);
-        CellContext ctx{&keyer, &grid, {0, 0, 0}, 0, 0, {}, 0};
+        table.reset(new CellGrid(area, tile > 0 ? tile : 1, levels));
+        ctx.grid = table.get();
         RECT band = area;
-        if (!keyer.RunRowBands(CellWorker, &ctx, &band) || ctx.failed) return 0;
+        if (!keyer.RunRowBands(CellWorker, &ctx, &band)) return 0;
+        if (!ctx.failed) {
+            // The partly opaque pixels in row order: the slices' lists cover
+            // disjoint runs of rows.
+            std::sort(ctx.partial.begin(), ctx.partial.end(),
+                      [](const std::vector<PartialPixel>& a, const std::vector<PartialPixel>& b) {
+                          return !b.empty() && (a.empty() || a.front().y < b.front().y);
+                      });
+            size_t total = 0;
+            for (const std::vector<PartialPixel>& list : ctx.partial)
+                total += list.size();
+            partial.reserve(total);
+            for (std::vector<PartialPixel>& list : ctx.partial) {
+                partial.insert(partial.end(), list.begin(), list.end());
+                std::vector<PartialPixel>().swap(list);
+            }
+            counted = true;
+        }
+    } catch (const std::bad_alloc&) {
+    }
+    ctx.partial.clear();
+    if (!counted) {
+        table.reset();
+        std::vector<PartialPixel>().swap(partial);
+        return FillByTiles(keyer, area, raised, levels, tile);
+    }
+
+    CellGrid& grid = *table;
+    try {
         grid.IntegrateColumns();
         const uint32_t foreground = grid.Block(0, grid.xs.Cells(), 0, grid.ys.Cells()).inside;
 
@@ -776,17 +810,6 @@ int FillByCells(CKeyer& keyer, const RECT& area, const double* raised, int32_t l
             keyer.underlayImage->FillRect(&exclusive, write.seed, 0, 0);
             return 1;
         }
-
-        // The partly opaque pixels in row order: the slices' lists cover
-        // disjoint runs of rows.
-        std::sort(ctx.partial.begin(), ctx.partial.end(),
-                  [](const std::vector<PartialPixel>& a, const std::vector<PartialPixel>& b) {
-                      return !b.empty() && (a.empty() || a.front().y < b.front().y);
-                  });
-        std::vector<PartialPixel> partial;
-        for (const std::vector<PartialPixel>& list : ctx.partial)
-            partial.insert(partial.end(), list.begin(), list.end());
-        ctx.partial.clear();
 
         std::vector<LevelMeans> means(static_cast<size_t>(levels));
         std::vector<uint64_t> u;
@@ -805,7 +828,7 @@ int FillByCells(CKeyer& keyer, const RECT& area, const double* raised, int32_t l
             if (!keyer.RunRowBands(LevelWorker, &level, &tileRows) || level.failed) return 0;
         }
         write.means = &means;
-        band = area;
+        RECT band = area;
         if (!keyer.RunRowBands(WriteWorker, &write, &band)) return 0;
     } catch (const std::bad_alloc&) {
         NoteAllocationFailure();

@@ -95,9 +95,4 @@ TEST(FastForms, UnderlaySmoothingByRowSumsEqualsTheWindowWalk) {
     ExpectFastEqualsStraightforward([](CKeyer& k) { return k.SmoothUnderlay(); });
 }
 
-TEST(FastForms, FillAndSmoothingTogether) {
-    ExpectFastEqualsStraightforward(
-        [](CKeyer& k) { return k.FillUnderlay() && k.SmoothUnderlay() ? 1 : 0; });
-}
-
 } // namespace
