@@ -31,4 +31,4 @@ if [ -n "$SUDO" ]; then
     SUDO="sudo DEBIAN_FRONTEND=noninteractive"
 fi
 $SUDO apt-get update -qq || give_up "apt-get update failed"
-$SUDO apt-get install -y -qq $missing || give_up "apt-get install failed"
+$SUDO apt-get install -y -qq --no-install-recommends $missing || give_up "apt-get install failed"

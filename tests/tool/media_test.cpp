@@ -17,6 +17,7 @@
 #include "effect.h"
 #include "errors.h"
 #include "image_io.h"
+#include "key.h"
 #include "media.h"
 #include "subprocess.h"
 #include "tool_support.h"
@@ -512,4 +513,24 @@ TEST(MediaDemo, TheViewsSheetShowsLightsAndKeysItsColours) {
     // The colour keys are drawn: the Lights key's magenta swatch (12 x 12 inside its rim).
     EXPECT_EQ(magenta, 144u);
     EXPECT_EQ(orvo::ReadImage(dir / "composite.png", FrameRole::kColour).width, 1280);
+}
+
+TEST(MediaVideo, AKeyedVideoKeepsItsSoundAndTags) {
+    TaggedClip clip;
+    orvo::WriteImage(clip.dir / "bg.png", Solid(64, 48, 200, 40, 30));
+    orvo::KeyOptions o;
+    o.fg = clip.path;
+    o.bg = clip.dir / "bg.png";
+    o.out = clip.dir / "keyed.mov";
+    o.codec = "ProRes";
+    o.sets = {"Chroma Color=58,192,82"};
+    o.quiet = true;
+    orvo::Effect effect(ORVO_TEST_PLUGIN);
+    ASSERT_EQ(orvo::RunKey(o, effect), orvo::kExitOk);
+    std::map<std::string, std::string> p = Probe(o.out);
+    EXPECT_EQ(p["v.codec_name"], "prores");
+    EXPECT_EQ(p["v.r_frame_rate"], "25/1");
+    EXPECT_EQ(p["v.color_space"], "bt709");
+    EXPECT_EQ(p["a.codec_name"], "aac");
+    EXPECT_EQ(p["timecode"], "01:00:00:00");
 }

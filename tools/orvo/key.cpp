@@ -275,7 +275,7 @@ KeyPlan PlanKey(const KeyOptions& o, Effect& effect) {
 
     // The output: one image only for one frame, a folder that takes files, a
     // format for its extension, and never an input.
-    std::unique_ptr<Sink> sink = OpenSink(o.out, plan.rate);
+    std::unique_ptr<Sink> sink = OpenSink(o.out, *fg, o.codec);
     if (sink->singleFrame() && plan.total != 1)
         throw UsageError("-o \"" + o.out + "\" is one image but the foreground has " +
                          (plan.total < 0 ? "several" : std::to_string(plan.total)) +
@@ -350,7 +350,7 @@ KeyResult RenderFrames(const KeyPlan& plan, Effect& effect, FrameRange range) {
     std::unique_ptr<Source> bg, ki;
     if (!o.bg.empty()) bg = Open(o.bg, FrameRole::kColour, range, true);
     if (!o.keyIn.empty()) ki = Open(o.keyIn, FrameRole::kMatte, range, true);
-    std::unique_ptr<Sink> sink = OpenSink(o.out, plan.rate);
+    std::unique_ptr<Sink> sink = OpenSink(o.out, *fg, o.codec);
     const int total = range.set == plan.range.set && range.first == plan.range.first &&
                               range.last == plan.range.last
                           ? plan.total

@@ -26,6 +26,7 @@ struct KeyOptions {
     std::string frames; // --frames A-B (empty: all)
     std::string resolution = "full";
     std::string bgFit = "cover"; // --bg-fit cover|contain|stretch|none
+    std::string codec;           // --codec png|prores (empty: by the output's extension)
     bool quiet = false;
 };
 

@@ -16,6 +16,7 @@
 #include "host/params.h"
 #include "key.h"
 #include "params.h"
+#include "video_io.h"
 
 using namespace orvo;
 
@@ -75,6 +76,8 @@ void AddKeyOptions(CLI::App* cmd, KeyOptions* key) {
     cmd->add_option("--bg-fit", key->bgFit,
                     "a background of another size: cover (default: scale, centred crop), "
                     "contain, stretch or none");
+    cmd->add_option("--codec", key->codec,
+                    "video codec of a .mov output: png (default, lossless) or prores (4444)");
     cmd->add_flag("-q,--quiet", key->quiet, "no progress, choices or summary lines");
     cmd->footer([] { return KeyHelpFooter(); });
 }
@@ -133,6 +136,7 @@ int main(int argc, char** argv) {
             // Check what needs no plug-in first, so usage errors do not wait for it.
             ResolutionFactor(key.resolution);
             ParseBgFit(key.bgFit);
+            ParseVideoCodec(key.codec);
             Effect effect(FindPluginModule());
             return RunKey(key, effect);
         }
