@@ -1,6 +1,7 @@
 // orvo: keys stills, image sequences and videos with the Orvo plug-in, driven
 // through the stand-in host.
 #include <cstdio>
+#include <strings.h>
 #include <exception>
 #include <new>
 #include <string>
@@ -84,6 +85,7 @@ int main(int argc, char** argv) {
     RemoveTempsOnInterrupt();
     CLI::App app{"orvo: chroma keying with the Orvo plug-in"};
     app.require_subcommand(1);
+    app.ignore_case(); // subcommands in any letter case, like every other choice
     app.set_version_flag("--version", std::string("orvo ") + ORVO_VERSION);
 
     KeyOptions key;
@@ -103,7 +105,7 @@ int main(int argc, char** argv) {
         const std::string word = argv[1];
         bool known = false;
         for (const char* s : kSubcommands)
-            known = known || word == s;
+            known = known || strcasecmp(word.c_str(), s) == 0;
         if (!known) {
             std::fprintf(
                 stderr, "orvo: unknown command \"%s\"%s; commands: key, params, about, demo, farm\n",
