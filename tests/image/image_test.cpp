@@ -70,9 +70,10 @@ TEST(ImageCreate, OwnedAndWrappedGeometry) {
     EXPECT_EQ(L(image.pixels != nullptr, image.bytesPerPixel, image.componentOffset,
                 image.componentCount, image.componentStep, image.rowGap, image.rowStride,
                 image.pixelStep, image.fieldMode, image.fieldOrder, image.ownsPixels,
-                image.undefined, IsRectEmpty(&image.view), IsRectEmpty(&image.viewAtOrigin),
-                IsRectEmpty(&image.bounds)),
-              L(0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 1, 1, 1, 1));
+                image.undefined),
+              L(0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 1));
+    for (const RECT& r : {image.view, image.viewAtOrigin, image.bounds})
+        EXPECT_EQ(L(r.left, r.top, r.right, r.bottom), L(0, 0, 0, 0));
     EXPECT_EQ(image.GetRuntimeClass(), &CImageBaseClass::classCImageBaseClass);
     ASSERT_EQ(image.Create(7, 5, 3, nullptr), 1);
     EXPECT_EQ(L(image.ownsPixels, image.undefined, image.rowStride, image.rowGap, image.pixelStep,
@@ -154,6 +155,9 @@ TEST(ImageErrors, EveryFailureReturnsZeroAndLeavesItsReason) {
         {CALL(one.DrawLine({0, 0}, {7, 0}, v, 0)), 0},
         {CALL(one.DrawLine({1, 6}, {1, 0}, v, 0)), 0},
         {CALL(one.DrawLine({0, -1}, {0, 4}, v, 0)), 0},
+        {CALL(one.DrawLine({-1, 0}, {2, 0}, v, 0)), 0}, {CALL(one.DrawLine({2, 0}, {-1, 0}, v, 0)), 0},
+        {CALL(one.DrawLine({1, 0}, {1, 6}, v, 0)), 0}, {CALL(one.DrawLine({1, 4}, {1, -1}, v, 0)), 0},
+        {CALL(one.DrawLine({7, 1}, {0, 1}, v, 0)), 0},
         {CALL(empty.DrawLine({0, 0}, {1, 0}, v, 0)), kImageNoMemory},
         {CALL(empty.SetUndefined(0)), kImageNoMemory}, {CALL(wrapped.Resize(10, 4, 0)), 0},
         {CALL(wrapped.Resize(20, 2, 1)), kImageForcedResize}, {CALL(empty.Resize(4, 4, 1)), 0},
