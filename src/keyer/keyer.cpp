@@ -21,7 +21,12 @@ CKeyer::CKeyer()
       straightforward(0) {
     edgeImage = new CImageBaseClass();
     edgeImage->Create(1, 1, 1, nullptr);
-    underlayImage = new CImageBaseClass();
+    try {
+        underlayImage = new CImageBaseClass();
+    } catch (...) {
+        delete edgeImage; // a constructor that throws runs no destructor
+        throw;
+    }
     underlayImage->Create(1, 1, 3, nullptr);
 
     defaultParams.SetDefaults();

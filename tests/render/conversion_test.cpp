@@ -53,21 +53,35 @@ KeyerParams Convert(Values& v, PF_RationalScale downsample = {1, 1}, int32_t wid
 
 // Every field of two snapshots alike (doubles compared exactly).
 void ExpectSame(const KeyerParams& a, const KeyerParams& b, const char* what) {
-#define ORVO_SAME(f) EXPECT_EQ(a.f, b.f) << what << ": " #f;
-#define ORVO_SAME3(f) ORVO_SAME(f[0]) ORVO_SAME(f[1]) ORVO_SAME(f[2])
-    ORVO_SAME3(bgCorrectionColor)
-    ORVO_SAME(bgCorrectionStrength)
-    ORVO_SAME(bgCorrectionBrightness) ORVO_SAME(bgCorrectionMode) ORVO_SAME3(separationColor)
-        ORVO_SAME(separationLevel) ORVO_SAME(separationDeviation) ORVO_SAME3(transparencyColor)
-            ORVO_SAME(transparencyStrength) ORVO_SAME(transparencyThreshold) ORVO_SAME3(shadowColor)
-                ORVO_SAME(shadowChroma) ORVO_SAME(shadowBrightness) ORVO_SAME3(lightColor)
-                    ORVO_SAME(lightChroma) ORVO_SAME(lightBrightness) ORVO_SAME3(reflectionColor)
-                        ORVO_SAME(reflectionChroma) ORVO_SAME(reflectionBrightness)
-                            ORVO_SAME(reflectionStrength) ORVO_SAME3(backingChromaticity)
-                                ORVO_SAME3(fgCorrectionColor) ORVO_SAME(fgCorrectionStrength)
-                                    ORVO_SAME(fgCorrectionBrightness) ORVO_SAME(fgCorrectionMode)
-                                        ORVO_SAME(transparencyEdge)
-#undef ORVO_SAME3
+#define ORVO_SAME(f) EXPECT_EQ(a.f, b.f) << what << ": " #f
+    for (int c = 0; c < 3; ++c) {
+        ORVO_SAME(bgCorrectionColor[c]);
+        ORVO_SAME(separationColor[c]);
+        ORVO_SAME(transparencyColor[c]);
+        ORVO_SAME(shadowColor[c]);
+        ORVO_SAME(lightColor[c]);
+        ORVO_SAME(reflectionColor[c]);
+        ORVO_SAME(backingChromaticity[c]);
+        ORVO_SAME(fgCorrectionColor[c]);
+    }
+    ORVO_SAME(bgCorrectionStrength);
+    ORVO_SAME(bgCorrectionBrightness);
+    ORVO_SAME(bgCorrectionMode);
+    ORVO_SAME(separationLevel);
+    ORVO_SAME(separationDeviation);
+    ORVO_SAME(transparencyStrength);
+    ORVO_SAME(transparencyThreshold);
+    ORVO_SAME(shadowChroma);
+    ORVO_SAME(shadowBrightness);
+    ORVO_SAME(lightChroma);
+    ORVO_SAME(lightBrightness);
+    ORVO_SAME(reflectionChroma);
+    ORVO_SAME(reflectionBrightness);
+    ORVO_SAME(reflectionStrength);
+    ORVO_SAME(fgCorrectionStrength);
+    ORVO_SAME(fgCorrectionBrightness);
+    ORVO_SAME(fgCorrectionMode);
+    ORVO_SAME(transparencyEdge);
 #undef ORVO_SAME
 }
 
