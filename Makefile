@@ -21,7 +21,7 @@ TEST_DEPS := $(DEMO_DEPS) $(VIDEO_PACKAGES) $(TEST_PACKAGES)
 PACKAGES := $(TEST_DEPS) $(BENCH_PACKAGES) $(FORMAT_PACKAGES) $(WINDOWS_PACKAGES)
 
 .PHONY: all deps deps-demo deps-test deps-windows deps-bench configure build test sanitize asan tsan demo windows \
-        windows-check windows32-check bench fuzz memory format clean mutate
+        windows-check windows32-check bench farm-test fuzz test32 memory format clean mutate
 
 all: build
 
@@ -51,6 +51,13 @@ build: deps-test
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
+# `orvo farm` against a two-node Slurm cluster on this machine, which the test
+# starts (scripts/farm-cluster.sh, installing Slurm and munge if missing) and
+# stops again. Needs root.
+farm-test: build
+	cmake --build $(BUILD) -j$(JOBS) --target test_farm_cluster
+	$(BUILD)/tests/farm/test_farm_cluster
+
 # Keys the bundled green-screen sample: demo/composite.png and demo/views.png.
 # Builds only the tool and the plug-in (no tests, no video packages).
 demo: deps-demo
@@ -77,7 +84,7 @@ tsan: deps-test
 bench: deps-bench
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DORVO_BUILD_BENCH=ON $(CMAKE_FLAGS)
 	cmake --build build-bench -j$(JOBS)
-	@if [ -x build-bench/bench/orvo_bench ]; then build-bench/bench/orvo_bench; fi
+	python3 bench/run.py build-bench
 
 # Windows plug-ins: build-win32/src/host/AEORVO.aex and build-win64/src/host/AEORVO.aex.
 WINE64 ?= /usr/lib/wine/wine64
@@ -132,7 +139,7 @@ FUZZ_PACKAGES := clang libclang-rt-14-dev
 FUZZ_FLAGS ?=
 
 fuzz:
-	@./scripts/install-deps.sh $(PACKAGES) $(FUZZ_PACKAGES)
+	@./scripts/install-deps.sh $(BUILD_PACKAGES) $(FUZZ_PACKAGES)
 	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
 	      -DCMAKE_CXX_COMPILER=clang++ -DORVO_SANITIZE=address,undefined -DORVO_FUZZ=ON \
 	      -DORVO_BUILD_TESTS=OFF -DORVO_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
@@ -141,6 +148,19 @@ fuzz:
 	ASAN_OPTIONS=detect_leaks=1 build-fuzz/tests/fuzz/render_fuzz -max_total_time=$(FUZZ_TIME) \
 	    -max_len=1200 -timeout=20 -print_final_stats=1 -artifact_prefix=build-fuzz/ \
 	    $(FUZZ_FLAGS) build-fuzz/corpus tests/fuzz/corpus
+
+# The 32-bit arithmetic: the plug-in and the golden suite built for i686 Linux
+# with the 32-bit plug-in's arithmetic flags, run under qemu's user-mode
+# emulator; the recorded hashes must come out unchanged. Not part of `make test`.
+TEST32_PACKAGES := g++-i686-linux-gnu qemu-user-static googletest
+QEMU32 := qemu-i386-static -L /usr/i686-linux-gnu
+
+test32:
+	@./scripts/install-deps.sh cmake make $(TEST32_PACKAGES)
+	cmake -S . -B build-i686 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-linux.cmake \
+	      -DCMAKE_BUILD_TYPE=Release -DORVO_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
+	cmake --build build-i686 -j$(JOBS) --target test_golden
+	$(QEMU32) build-i686/tests/golden/test_golden --gtest_filter=Golden.RendersMatchRecordedHashes
 
 # Peak memory of a full-quality 8K composite, and a 16K frame under a hard
 # address-space limit (MEMORY_LIMIT): it renders or fails cleanly.
@@ -157,4 +177,4 @@ format:
 	@git ls-files '*.cpp' '*.h' '*.hpp' | xargs -r clang-format -i
 
 clean:
-	rm -rf build build-asan build-tsan build-bench build-win32 build-win64 build-fuzz demo
+	rm -rf build build-asan build-tsan build-bench build-win32 build-win64 build-fuzz build-i686 demo

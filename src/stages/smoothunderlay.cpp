@@ -17,6 +17,7 @@
 #include "bands/windowslice.h"
 #include "image/image.h"
 #include "keyer/keyer.h"
+#include "platform/memory.h"
 #include "stages/band_cursor.h"
 
 namespace {
@@ -119,8 +120,13 @@ int SmoothUnderlayRowWorker(CJobSlice* jobSlice) {
     if (!jobSlice->ready) return 0;
     CWindowSlice* slice = static_cast<CWindowSlice*>(jobSlice);
     const CKeyer* keyer = static_cast<const CKeyer*>(slice->context);
-    std::unique_ptr<RowSums> sums(new (std::nothrow) RowSums(*slice));
-    if (!sums) return 0;
+    std::unique_ptr<RowSums> sums;
+    try {
+        sums.reset(new RowSums(*slice));
+    } catch (const std::bad_alloc&) {
+        NoteAllocationFailure(); // on a worker thread: nothing may be thrown
+        return 0;
+    }
     const uint16_t w = slice->width;
     const uint8_t* mean = sums->mean;
     ConstBandCursor matte(keyer->matteImage, slice);

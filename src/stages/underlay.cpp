@@ -10,6 +10,8 @@
 // opaque pixels, whose blended bytes depend on the previous level's mean, are
 // visited once per level. The tile passes over the pixels stay as the
 // straightforward form.
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <new>
@@ -19,6 +21,7 @@
 #include "image/blockpool.h"
 #include "image/image.h"
 #include "keyer/keyer.h"
+#include "platform/memory.h"
 #include "stages/band_cursor.h"
 
 namespace {
@@ -298,22 +301,28 @@ struct CellGrid {
     CellSums& Cell(int32_t cx, int32_t cy) {
         return sums[size_t(cy + 1) * size_t(stride) + size_t(cx + 1)];
     }
-    // Sums over every cell above and left: a summed-area table.
-    void Integrate() {
+    // A summed-area table in two steps: each cell row summed from the left
+    // (by the slice that counted it), then the rows summed from the top.
+    void IntegrateRow(int32_t cy) {
+        CellSums* row = &Cell(0, cy);
+        for (int32_t c = 1; c < stride - 1; ++c)
+            Add(row[c], row[c - 1]);
+    }
+    void IntegrateColumns() {
         const int32_t rows = ys.Cells() + 1;
-        for (int32_t r = 1; r < rows; ++r) {
+        for (int32_t r = 2; r < rows; ++r) {
             CellSums* row = &sums[size_t(r) * size_t(stride)];
             const CellSums* above = row - stride;
-            for (int32_t c = 1; c < stride; ++c) {
-                CellSums& s = row[c];
-                const CellSums &left = row[c - 1], &up = above[c], &diag = above[c - 1];
-                s.inside += left.inside + up.inside - diag.inside;
-                s.full += left.full + up.full - diag.full;
-                s.rim += left.rim + up.rim - diag.rim;
-                for (int ch = 0; ch < 3; ++ch)
-                    s.e[ch] += left.e[ch] + up.e[ch] - diag.e[ch];
-            }
+            for (int32_t c = 1; c < stride; ++c)
+                Add(row[c], above[c]);
         }
+    }
+    static void Add(CellSums& to, const CellSums& from) {
+        to.inside += from.inside;
+        to.full += from.full;
+        to.rim += from.rim;
+        for (int ch = 0; ch < 3; ++ch)
+            to.e[ch] += from.e[ch];
     }
     // Totals of the cells [x0, x1) x [y0, y1).
     CellSums Block(int32_t x0, int32_t x1, int32_t y0, int32_t y1) const {
@@ -406,8 +415,10 @@ int CellWorker(CJobSlice* slice) {
                     }
                 }
             }
+            grid.IntegrateRow(cy);
         }
     } catch (const std::bad_alloc&) {
+        NoteAllocationFailure();
         if (!slice->Lock()) return 0;
         ctx->failed = 1;
         slice->Unlock();
@@ -422,6 +433,7 @@ int CellWorker(CJobSlice* slice) {
     try {
         ctx->partial.push_back(std::move(partial));
     } catch (const std::bad_alloc&) {
+        NoteAllocationFailure();
         ctx->failed = 1;
     }
     return slice->Unlock() ? 1 : 0;
@@ -614,18 +626,17 @@ bool CellsApply(const CKeyer& keyer, const RECT& area) {
            area.left >= 0 && area.top >= 0;
 }
 
-// Totals of every tile of one level from the cells, and its means.
+// Totals of the tiles of one level in the tile rows [firstRow, endRow) from
+// the cells, and their means.
 void LevelFromCells(const CellGrid& grid, size_t level, const uint8_t* seed,
-                    const std::vector<uint64_t>& u, LevelMeans& out) {
+                    const std::vector<uint64_t>& u, int32_t firstRow, int32_t endRow,
+                    LevelMeans& out) {
     const std::vector<int32_t>& bx = grid.xs.bounds[level];
     const std::vector<int32_t>& by = grid.ys.bounds[level];
     const std::vector<int32_t>& cx = grid.xs.tileCells[level];
     const std::vector<int32_t>& cy = grid.ys.tileCells[level];
-    const int32_t columns = int32_t(bx.size()) - 1, rows = int32_t(by.size()) - 1;
-    out.columns = columns;
-    out.mean.assign(size_t(columns) * size_t(rows) * 3, 0.0);
-    out.full.assign(size_t(columns) * size_t(rows) * 3, 0);
-    for (int32_t j = 0; j < rows; ++j) {
+    const int32_t columns = int32_t(bx.size()) - 1;
+    for (int32_t j = firstRow; j < endRow; ++j) {
         const int32_t th = by[size_t(j) + 1] - by[size_t(j)];
         if (th <= 0) continue;
         for (int32_t i = 0; i < columns; ++i) {
@@ -649,25 +660,23 @@ void LevelFromCells(const CellGrid& grid, size_t level, const uint8_t* seed,
     }
 }
 
-// The underlay sums of every tile of a level from the levels before: its
-// opaque pixels hold the bytes of the tile that last covered them, its
-// partly opaque pixels the blend with that tile's mean (the seed colour
-// where no tile covered them yet).
+// The underlay sums of the tiles of a level in the tile rows [firstRow,
+// endRow) from the levels before: their opaque pixels hold the bytes of the
+// tile that last covered them, their partly opaque pixels the blend with
+// that tile's mean (the seed colour where no tile covered them yet).
 void SumsFromEarlierLevels(const CellGrid& grid, size_t level, const std::vector<LevelMeans>& means,
-                           const uint8_t* seed,
-                           const std::vector<std::vector<PartialPixel>>& partial,
-                           std::vector<uint64_t>& u) {
+                           const uint8_t* seed, const std::vector<PartialPixel>& partial,
+                           int32_t firstRow, int32_t endRow, std::vector<uint64_t>& u) {
     const int32_t columns = int32_t(grid.xs.bounds[level].size()) - 1;
-    const int32_t rows = int32_t(grid.ys.bounds[level].size()) - 1;
     const LevelMeans& earlier = means[level - 1];
-    u.assign(size_t(columns) * size_t(rows) * 3, 0);
     const std::vector<Piece> px = Pieces(grid.xs.tileCells[level], grid.xs.tileCells[level - 1]);
     const std::vector<Piece> py = Pieces(grid.ys.tileCells[level], grid.ys.tileCells[level - 1]);
     auto add = [&](size_t t, uint32_t n, const uint8_t* bytes) {
         for (int c = 0; c < 3; ++c)
             u[t * 3 + size_t(c)] += uint64_t(n) * bytes[c];
     };
-    for (const Piece& yp : py)
+    for (const Piece& yp : py) {
+        if (yp.tile < firstRow || yp.tile >= endRow) continue;
         for (const Piece& xp : px) {
             const size_t t = size_t(yp.tile) * size_t(columns) + size_t(xp.tile);
             if (xp.earlier >= 0 && yp.earlier >= 0) {
@@ -688,6 +697,7 @@ void SumsFromEarlierLevels(const CellGrid& grid, size_t level, const std::vector
                     add(t, n, from < 0 ? seed : &means[size_t(from)].full[e * 3]);
                 }
         }
+    }
 
     double share[256], rest[256];
     for (int m = 0; m < 256; ++m) {
@@ -697,21 +707,55 @@ void SumsFromEarlierLevels(const CellGrid& grid, size_t level, const std::vector
     const int32_t left = grid.xs.first, top = grid.ys.first;
     const int32_t* tileX = grid.xs.tileOf[level].data();
     const int32_t* tileY = grid.ys.tileOf[level].data();
-    for (const std::vector<PartialPixel>& list : partial)
-        for (const PartialPixel& p : list) {
-            const int32_t tx = tileX[p.x - left], ty = tileY[p.y - top];
-            if (tx < 0 || ty < 0) continue;
-            const size_t t = size_t(ty) * size_t(columns) + size_t(tx);
-            size_t e = 0;
-            const int32_t from = LastCover(grid, means, int32_t(level) - 1, p.x, p.y, &e);
-            if (from < 0) {
-                add(t, 1, seed);
-                continue;
-            }
-            const double* mean = &means[size_t(from)].mean[e * 3];
-            for (int c = 0; c < 3; ++c)
-                u[t * 3 + size_t(c)] += uint8_t(double(p.bg[c]) * rest[p.m] + mean[c] * share[p.m]);
+    // The partly opaque pixels (in row order) of these rows of tiles.
+    const std::vector<int32_t>& by = grid.ys.bounds[level];
+    const int32_t fromY = by[size_t(firstRow)], toY = by[size_t(endRow)];
+    auto it = std::lower_bound(partial.begin(), partial.end(), fromY,
+                               [](const PartialPixel& p, int32_t y) { return p.y < y; });
+    for (; it != partial.end() && it->y < toY; ++it) {
+        const PartialPixel& p = *it;
+        const int32_t tx = tileX[p.x - left], ty = tileY[p.y - top];
+        if (tx < 0 || ty < 0) continue;
+        const size_t t = size_t(ty) * size_t(columns) + size_t(tx);
+        size_t e = 0;
+        const int32_t from = LastCover(grid, means, int32_t(level) - 1, p.x, p.y, &e);
+        if (from < 0) {
+            add(t, 1, seed);
+            continue;
         }
+        const double* mean = &means[size_t(from)].mean[e * 3];
+        for (int c = 0; c < 3; ++c)
+            u[t * 3 + size_t(c)] += uint8_t(double(p.bg[c]) * rest[p.m] + mean[c] * share[p.m]);
+    }
+}
+
+// One level of the fast form, run over bands of tile rows.
+struct LevelContext {
+    const CellGrid* grid;
+    size_t level;
+    std::vector<LevelMeans>* means;
+    const uint8_t* seed;
+    const std::vector<PartialPixel>* partial; // in row order
+    std::vector<uint64_t>* sums;
+    std::atomic<int> failed;
+};
+
+int LevelWorker(CJobSlice* slice) {
+    if (!slice->ready) return 0;
+    LevelContext* ctx = static_cast<LevelContext*>(slice->context);
+    const int32_t first = slice->y, end = slice->y + slice->rows;
+    try {
+        if (ctx->level > 0)
+            SumsFromEarlierLevels(*ctx->grid, ctx->level, *ctx->means, ctx->seed, *ctx->partial,
+                                  first, end, *ctx->sums);
+    } catch (const std::bad_alloc&) {
+        NoteAllocationFailure();
+        ctx->failed = 1;
+        return 0;
+    }
+    LevelFromCells(*ctx->grid, ctx->level, ctx->level == 0 ? ctx->seed : nullptr, *ctx->sums, first,
+                   end, (*ctx->means)[ctx->level]);
+    return 1;
 }
 
 // The fast form.
@@ -722,7 +766,7 @@ int FillByCells(CKeyer& keyer, const RECT& area, const double* raised, int32_t l
         CellContext ctx{&keyer, &grid, {0, 0, 0}, 0, 0, {}, 0};
         RECT band = area;
         if (!keyer.RunRowBands(CellWorker, &ctx, &band) || ctx.failed) return 0;
-        grid.Integrate();
+        grid.IntegrateColumns();
         const uint32_t foreground = grid.Block(0, grid.xs.Cells(), 0, grid.ys.Cells()).inside;
 
         WriteContext write{&keyer, &grid, nullptr, {0, 0, 0}};
@@ -733,16 +777,38 @@ int FillByCells(CKeyer& keyer, const RECT& area, const double* raised, int32_t l
             return 1;
         }
 
+        // The partly opaque pixels in row order: the slices' lists cover
+        // disjoint runs of rows.
+        std::sort(ctx.partial.begin(), ctx.partial.end(),
+                  [](const std::vector<PartialPixel>& a, const std::vector<PartialPixel>& b) {
+                      return !b.empty() && (a.empty() || a.front().y < b.front().y);
+                  });
+        std::vector<PartialPixel> partial;
+        for (const std::vector<PartialPixel>& list : ctx.partial)
+            partial.insert(partial.end(), list.begin(), list.end());
+        ctx.partial.clear();
+
         std::vector<LevelMeans> means(static_cast<size_t>(levels));
         std::vector<uint64_t> u;
-        for (size_t level = 0; level < means.size(); ++level) {
-            if (level > 0) SumsFromEarlierLevels(grid, level, means, write.seed, ctx.partial, u);
-            LevelFromCells(grid, level, level == 0 ? write.seed : nullptr, u, means[level]);
+        LevelContext level{&grid, 0, &means, write.seed, &partial, &u, {0}};
+        for (; level.level < means.size(); ++level.level) {
+            const size_t columns = grid.xs.bounds[level.level].size() - 1;
+            const size_t rows = grid.ys.bounds[level.level].size() - 1;
+            means[level.level].columns = int32_t(columns);
+            means[level.level].mean.assign(columns * rows * 3, 0.0);
+            means[level.level].full.assign(columns * rows * 3, 0);
+            u.assign(columns * rows * 3, 0);
+            // Bands of tile rows: a level never has more tile rows than the
+            // frame has rows.
+            RECT tileRows;
+            SetRect(&tileRows, 0, 0, 0, int32_t(rows) - 1);
+            if (!keyer.RunRowBands(LevelWorker, &level, &tileRows) || level.failed) return 0;
         }
         write.means = &means;
         band = area;
         if (!keyer.RunRowBands(WriteWorker, &write, &band)) return 0;
     } catch (const std::bad_alloc&) {
+        NoteAllocationFailure();
         return 0;
     }
     keyer.underlayImage->undefined = 0;

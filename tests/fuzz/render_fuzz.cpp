@@ -1,8 +1,11 @@
 // Render fuzzing: the input bytes choose a frame size, row padding, which
 // layers exist and how big they are, their pixels, every parameter value
 // (within the registered ranges and beyond them), quality, downsample factor
-// and thread count, and the plug-in module renders it through the stand-in
-// host under AddressSanitizer and UndefinedBehaviorSanitizer. After every
+// (a zero denominator included), thread count and the sequence record the
+// host hands back (the effect's own, a foreign one of any bytes, a short one,
+// with or without the handle-size callback), and the plug-in module renders
+// it through the stand-in host under AddressSanitizer and
+// UndefinedBehaviorSanitizer. After every
 // render the host must have no complaint, the result must be a known error
 // code, a failed render must leave the output untouched, the layers the
 // effect checks out must be left as they were, and a render repeated with
@@ -10,7 +13,8 @@
 //
 // Input layout (bytes read from the front; a missing byte reads as 0, so a
 // short input means "defaults"):
-//   frame    width (2), height (1), flags (1), downsample (1), threads (1)
+//   frame    width (2), height (1), flags (1), downsample (1), threads (1),
+//            record (1)
 //   layers   per layer (input, background, key-in, output): shape (1),
 //            padding (1), pattern (1), seed (1)
 //   params   per registered parameter: mode (1) and its value bytes
@@ -238,17 +242,16 @@ void CheckProblems(const harness::Host& host, const char* when) {
 }
 
 struct DownsampleFactor {
-    A_long xNum;
-    A_u_long xDen;
-    A_long yNum;
-    A_u_long yDen;
+    PF_RationalScale x, y;
 };
-// The factors hosts use, an uneven pair, and an enlargement no host sends.
-constexpr DownsampleFactor kDownsample[] = {{1, 1, 1, 1}, {1, 2, 1, 2}, {1, 3, 1, 3},
-                                            {1, 4, 1, 4}, {1, 8, 1, 8}, {1, 16, 1, 16},
-                                            {2, 3, 2, 3}, {1, 2, 1, 4}, {2, 1, 2, 1}};
+// The factors hosts use, an uneven pair, and what no host sends: an
+// enlargement, zero denominators, a zero or negative numerator.
+constexpr DownsampleFactor kDownsample[] = {
+    {{1, 1}, {1, 1}},   {{1, 2}, {1, 2}}, {{1, 3}, {1, 3}}, {{1, 4}, {1, 4}}, {{1, 8}, {1, 8}},
+    {{1, 16}, {1, 16}}, {{2, 3}, {2, 3}}, {{1, 2}, {1, 4}}, {{2, 1}, {2, 1}}, {{1, 0}, {1, 1}},
+    {{1, 1}, {1, 0}},   {{0, 1}, {0, 1}}, {{-1, 2}, {1, 2}}};
 
-const char* const kThreads[] = {"1", "2", "3", "8"};
+constexpr uint32_t kThreads[] = {1, 2, 3, 8};
 
 const char* g_module = nullptr;
 bool g_verbose = false; // ORVO_FUZZ_VERBOSE: one line per render (for reproducers)
@@ -257,11 +260,15 @@ bool g_verbose = false; // ORVO_FUZZ_VERBOSE: one line per render (for reproduce
 struct Case {
     int width = 1, height = 1;
     bool highQuality = true;
-    bool repeat = false;   // render twice and compare
-    bool resetup = false;  // a sequence re-set-up between the renders
-    bool otherKey = false; // change the key colour before the second render
-    DownsampleFactor downsample{1, 1, 1, 1};
-    const char* threads = "1";
+    bool repeat = false;        // render twice and compare
+    bool resetup = false;       // a sequence re-set-up between the renders
+    bool otherKey = false;      // change the key colour before the second render
+    bool foreignRecord = false; // replace the sequence record with `recordSize` bytes
+    bool noHandleSize = false;  // the host offers no handle-size callback
+    int recordSize = 16;
+    uint8_t recordSeed = 0;
+    DownsampleFactor downsample{{1, 1}, {1, 1}};
+    uint32_t threads = 1;
     LayerSpec input, background, keyIn, output;
 };
 
@@ -274,8 +281,14 @@ Case ReadCase(Bytes& in) {
     c.repeat = flags & 2;
     c.resetup = flags & 4;
     c.otherKey = flags & 8;
+    c.foreignRecord = flags & 16;
+    c.noHandleSize = flags & 32;
     c.downsample = kDownsample[in.U8() % std::size(kDownsample)];
     c.threads = kThreads[in.U8() % std::size(kThreads)];
+    c.recordSeed = in.U8();
+    // A host that cannot tell a handle's size is trusted to hand back a
+    // record of the effect's size; one that can may hand back any size.
+    c.recordSize = c.noHandleSize ? int(sizeof(SequenceRecord)) : c.recordSeed % 24;
     c.input = ReadLayer(in);
     c.background = ReadLayer(in);
     c.keyIn = ReadLayer(in);
@@ -343,12 +356,23 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Bytes in(data, size);
     const Case c = ReadCase(in);
-    setenv("ORVO_THREADS", c.threads, 1);
 
     harness::Host host;
     host.LoadModule(g_module);
+    host.SetThreadCount(c.threads);
+    host.OfferHandleSize(!c.noHandleSize);
     if (host.Setup() != PF_Err_NONE) Fail("set-up failed");
     CheckProblems(host, "set-up");
+    if (c.foreignRecord) {
+        // A record of another version or another effect: any size, any bytes.
+        host.DisposeHandle(host.SequenceHandle());
+        PF_Handle record = host.NewHandle(size_t(c.recordSize));
+        synthetic::Lcg rng(c.recordSeed);
+        uint8_t* bytes = static_cast<uint8_t*>(*record);
+        for (int i = 0; i < c.recordSize; ++i)
+            bytes[i] = uint8_t(rng.Next());
+        host.SetSequenceHandle(record);
+    }
 
     std::unique_ptr<Frame> input = MakeLayer(c.input, c.width, c.height);
     std::unique_ptr<Frame> background = MakeLayer(c.background, c.width, c.height);
@@ -364,7 +388,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     host.SetLayer(ParamBackground, background.get());
     host.SetLayer(ParamKeyIn, keyIn.get());
     host.SetQuality(c.highQuality);
-    host.SetDownsample(c.downsample.xNum, c.downsample.xDen, c.downsample.yNum, c.downsample.yDen);
+    host.ForceDownsample(c.downsample.x, c.downsample.y);
 
     // The effect may write its input layer, so a repeat starts from a copy.
     const Frame original = *input;

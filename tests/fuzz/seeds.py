@@ -44,10 +44,13 @@ def param(index, value):
     raise ValueError(kind)
 
 
-def seed(width=192, height=120, low=False, repeat=False, downsample=0, threads=1,
-         keyin=ABSENT, bg=SAME, padding=0, fg_pattern=GREEN, **params):
-    flags = (1 if low else 0) | (2 if repeat else 0)
-    out = struct.pack("<HBBBB", width - 1, height - 1, flags, downsample, threads)
+def seed(width=192, height=120, low=False, repeat=False, downsample=0, threads=1, record=None,
+         no_handle_size=False, keyin=ABSENT, bg=SAME, padding=0, fg_pattern=GREEN, **params):
+    """record: None keeps the effect's sequence record; a number replaces it
+    with a foreign one (its size is the number modulo 24)."""
+    flags = (1 if low else 0) | (2 if repeat else 0) | (16 if record is not None else 0)
+    flags |= 32 if no_handle_size else 0
+    out = struct.pack("<HBBBBB", width - 1, height - 1, flags, downsample, threads, record or 0)
     for shape, pattern in ((SAME, fg_pattern), (bg, PHOTO), (keyin, MATTE), (SAME, 0)):
         out += bytes((shape, padding, pattern, 1))
     values = {CHROMA: (40, 190, 60), SHOW: 11}
@@ -74,6 +77,10 @@ def main():
     seeds["corrections"] = seed(p33=4, p34=60, p37=6, p38=70, p36=(200, 120, 40), p22=1)
     seeds["edge_crop"] = seed(p16=10, p7=(180, 100), repeat=True)
     seeds["noise"] = seed(fg_pattern=NOISE, repeat=True)
+    seeds["foreign_record"] = seed(record=16, repeat=True)
+    seeds["short_record"] = seed(record=5)
+    seeds["record_without_handle_size"] = seed(record=40, no_handle_size=True)
+    seeds["zero_denominator"] = seed(downsample=9)
     folder = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
     os.makedirs(folder, exist_ok=True)
     for name, data in seeds.items():

@@ -407,6 +407,8 @@ KeyResult RenderFrames(const KeyPlan& plan, Effect& effect, FrameRange range) {
                 Note("stopped at frame " + std::to_string(number) + "; " +
                      (note.empty() ? "\"" + o.out + "\" not written" : note));
                 result.status = kExitEffect;
+                result.messageFrame = number;
+                result.message = r.message;
                 result.seconds = progress.seconds();
                 return result;
             }
@@ -414,6 +416,7 @@ KeyResult RenderFrames(const KeyPlan& plan, Effect& effect, FrameRange range) {
                 for (const std::string& t : sink->Targets({number}))
                     CheckNotInput(t, plan.inputs, "output");
             sink->Write(number, out);
+            if (plan.frameWritten) plan.frameWritten(number);
             progress.FrameDone();
             ++result.frames;
         }

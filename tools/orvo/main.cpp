@@ -11,6 +11,7 @@
 #include "demo.h"
 #include "effect.h"
 #include "errors.h"
+#include "farm_cli.h"
 #include "files.h"
 #include "host/params.h"
 #include "key.h"
@@ -24,7 +25,7 @@ namespace {
 #define ORVO_VERSION "1.0"
 #endif
 
-const char* const kSubcommands[] = {"key", "params", "about", "demo"};
+const char* const kSubcommands[] = {"key", "params", "about", "demo", "farm"};
 
 // The part of `orvo key --help` after the options: views, value forms, exit codes.
 std::string KeyHelpFooter() {
@@ -94,6 +95,7 @@ int main(int argc, char** argv) {
     app.add_subcommand("params",
                        "list every parameter: index, name, snake_case name, type, default, ranges");
     app.add_subcommand("about", "the effect's about text");
+    FarmCommand farm(&app, AddKeyOptions);
     std::string demoDir = "demo";
     CLI::App* demoCmd = app.add_subcommand("demo", "key the bundled sample, write two pictures");
     demoCmd->add_option("-o,--output", demoDir, "folder for composite.png and views.png");
@@ -106,7 +108,7 @@ int main(int argc, char** argv) {
             known = known || strcasecmp(word.c_str(), s) == 0;
         if (!known) {
             std::fprintf(
-                stderr, "orvo: unknown command \"%s\"%s; commands: key, params, about, demo\n",
+                stderr, "orvo: unknown command \"%s\"%s; commands: key, params, about, demo, farm\n",
                 word.c_str(),
                 DidYouMean(word, {std::begin(kSubcommands), std::end(kSubcommands)}).c_str());
             return kExitUsage;
@@ -159,6 +161,7 @@ int main(int argc, char** argv) {
             std::printf("%s\n", text.c_str());
             return kExitOk;
         }
+        if (farm.parsed()) return farm.Run();
         if (demoCmd->parsed()) {
             Effect effect(FindPluginModule());
             return RunDemo(demoDir, effect);
