@@ -56,6 +56,13 @@ struct BadFiles {
             std::string flipped = bytes;
             for (size_t i = flipped.size() / 2; i < flipped.size() / 2 + 64; ++i)
                 flipped[i] = char(flipped[i] ^ 0x5a);
+            // A JPEG decoder notices a stray marker in its coded data (flipped
+            // bits alone often decode to a picture without a complaint).
+            if (e == "jpg") {
+                flipped = bytes;
+                flipped[bytes.size() * 3 / 4] = char(0xff);
+                flipped[bytes.size() * 3 / 4 + 1] = char(0xd5);
+            }
             WriteBytes(dir / ("corrupt." + e), flipped);
             WriteBytes(dir / ("empty." + e), "");
         }
@@ -173,6 +180,52 @@ TEST(ToolBadFiles, AnImageTooBigForMemoryIsNamed) {
     EXPECT_FALSE(Exists(f.dir / "wide-out.png"));
 }
 
+TEST(ToolBadFiles, PicturesADecoderRecoversAreKeyedWithAWarning) {
+    BadFiles& f = Files();
+    for (const char* name : {"cut.jpg", "corrupt.jpg", "cut.tif"}) {
+        KeyOptions o;
+        o.fg = f.dir / name;
+        o.bg = f.dir / "bg.png";
+        o.out = f.dir / (std::string("keyed-") + name + ".png");
+        KeyRun r = Key(o);
+        EXPECT_EQ(r.status, 0) << name << ": " << r.error;
+        EXPECT_TRUE(r.Noted("warning: \"" + f.dir / name + "\"")) << name;
+        EXPECT_TRUE(r.Noted("damaged")) << name;
+    }
+    // A PNG named .jpg is read for what it is, without a warning.
+    KeyOptions o;
+    o.fg = f.dir / "png-named.jpg";
+    o.bg = f.dir / "bg.png";
+    o.out = f.dir / "mislabelled.png";
+    KeyRun r = Key(o);
+    EXPECT_EQ(r.status, 0) << r.error;
+    EXPECT_FALSE(r.Noted("warning"));
+}
+
+TEST(ToolBadFiles, AFrameSizeChangeStopsTheRun) {
+    BadFiles& f = Files();
+    f.MakeVideos();
+    KeyOptions o;
+    o.fg = f.dir / "sizechange.mkv";
+    o.bg = f.dir / "bg.png";
+    o.out = f.dir / "change.mov";
+    KeyRun r = Key(o);
+    EXPECT_EQ(r.status, 2) << r.error;
+    EXPECT_TRUE(Contains(r.error, f.dir / "sizechange.mkv")) << r.error;
+    EXPECT_FALSE(Exists(f.dir / "change.mov"));
+    // The same in a sequence: the odd frame is named.
+    ScratchDir seq;
+    WritePng(seq / "s.0001.png", GreenPlate(64, 32), 3);
+    WritePng(seq / "s.0002.png", GreenPlate(80, 32), 3);
+    o.fg = seq / "s.%04d.png";
+    o.out = seq / "o.%04d.png";
+    r = Key(o);
+    EXPECT_EQ(r.status, 2) << r.error;
+    EXPECT_TRUE(Contains(r.error, seq / "s.0002.png\": frame 2 is 80x32, the first frame 64x32"))
+        << r.error;
+    EXPECT_FALSE(Exists(seq / "o.0002.png"));
+}
+
 // A small file system of its own (root only), unmounted at the end.
 struct SmallDisk {
     std::string path;
@@ -199,6 +252,32 @@ TEST(ToolBadFiles, AReadOnlyFolderIsFoundBeforeRendering) {
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(Contains(r.error, "is not writable (Read-only file system)")) << r.error;
     EXPECT_FALSE(r.Noted("frame in"));
+}
+
+TEST(ToolBadFiles, AFullDiskLeavesNothingUnderTheName) {
+    BadFiles& f = Files();
+    SmallDisk disk(f.dir / "full", "size=12k");
+    if (!disk.mounted) GTEST_SKIP() << "cannot mount a small file system here";
+    // Bigger than the disk in every format (noise does not compress).
+    Frame noise(160, 120);
+    uint32_t seed = 1;
+    for (uint8_t& b : noise.px)
+        b = uint8_t((seed = seed * 1103515245u + 12345u) >> 24);
+    for (size_t i = 0; i < noise.px.size(); i += 4)
+        noise.px[i] = 255;
+    WritePng(f.dir / "noise.png", noise, 3);
+    for (const char* ext : {"png", "jpg", "tif", "exr", "mov"}) {
+        KeyOptions o;
+        o.fg = f.dir / "noise.png";
+        o.show = "Foreground";
+        o.out = disk.path + "/out." + ext;
+        KeyRun r = Key(o);
+        EXPECT_NE(r.status, 0) << ext;
+        EXPECT_TRUE(Contains(r.error, o.out)) << ext << ": " << r.error;
+        EXPECT_TRUE(std::filesystem::is_empty(disk.path)) << ext;
+        for (const auto& e : std::filesystem::directory_iterator(disk.path))
+            std::filesystem::remove(e.path());
+    }
 }
 
 } // namespace

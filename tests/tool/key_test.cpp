@@ -85,7 +85,7 @@ TEST(ToolKey, RefusedBeforeRenderingNamingTheProblem) {
         {"folder is a file", [&](KeyOptions& o) { o.out = s.dir / "sub/file/out.png"; },
          "\"" + s.dir / "sub/file" + "\" is not a folder"},
         {"unknown extension", [&](KeyOptions& o) { o.out = s.dir / "out.xyz"; },
-         "cannot write \"" + s.dir / "out.xyz" + "\": no image format for its extension"},
+         "cannot write \"" + s.dir / "out.xyz" + "\": no image format for the extension \"xyz\""},
         {"key-in size", [&](KeyOptions& o) { o.keyIn = s.dir / "small.png"; },
          "cannot use \"" + s.dir / "small.png" +
              "\" as key-in: it is 20x10, the foreground 128x40"},
@@ -172,6 +172,7 @@ TEST(ToolKey, EffectMessageStopsTheRunAndWritesNothingMore) {
     r = Key(o);
     EXPECT_EQ(r.status, 3) << r.error;
     EXPECT_FALSE(Exists(s.dir / "clip.mov"));
+    EXPECT_FALSE(Exists(s.dir / "clip.partial.mov"));
     // Fitted (the default), the same backgrounds key every frame.
     o.bgFit = "cover";
     o.out = s.dir / "fit.%04d.png";

@@ -402,7 +402,7 @@ KeyResult RenderFrames(const KeyPlan& plan, Effect& effect, FrameRange range) {
             if (!r.message.empty()) {
                 // The frame is not what was asked for: stop, write nothing more.
                 progress.End();
-                std::string note = sink->Abandon();
+                std::string note = sink->Abandon(false); // nothing kept of a video
                 Note("frame " + std::to_string(number) + ": the effect reports: " + r.message);
                 Note("stopped at frame " + std::to_string(number) + "; " +
                      (note.empty() ? "\"" + o.out + "\" not written" : note));
