@@ -534,9 +534,9 @@ int FarmTask(const std::string& dir, int chunk, Effect& effect) {
 int FarmAssemble(const std::string& dir) {
     FarmJob job = LoadJob(dir);
     auto fail = [&](const std::string& message) {
-        WriteTextFile(
-            job.Path("assembly.json"),
-            json{{"state", "failed"}, {"message", message}, {"time", Now()}}.dump() + "\n");
+        WriteTextFile(job.Path("assembly.json"),
+                      json{{"state", "failed"}, {"message", message}, {"time", Now()}}.dump() +
+                          "\n");
         return Failure(message);
     };
     std::string missing;
@@ -549,7 +549,15 @@ int FarmAssemble(const std::string& dir) {
         throw fail("frames missing or changed in chunks " + missing + ": orvo farm resume " +
                    job.dir);
     if (job.video) {
-        std::unique_ptr<Sink> sink = OpenSink(job.output, job.rate);
+        // The foreground gives the video what `orvo key` would carry over:
+        // rate, audio, timecode and colour tags, for the frames of the shot.
+        const FrameRange range =
+            job.key.frames.empty() ? FrameRange{} : ParseFrameRange(job.key.frames);
+        std::unique_ptr<Sink> sink;
+        {
+            std::unique_ptr<Source> fg = OpenSource(job.key.fg, FrameRole::kColour, range, false);
+            sink = OpenSink(job.output, *fg, job.key.codec);
+        }
         try {
             Frame frame;
             for (int n : job.frames) {
@@ -570,11 +578,11 @@ int FarmAssemble(const std::string& dir) {
     }
     RemoveStaleTemporaries(job);
     WriteTextFile(job.Path("assembly.json"), json{{"state", "done"},
-                                                        {"output", job.output},
-                                                        {"frames", job.frames.size()},
-                                                        {"time", Now()}}
-                                                           .dump() +
-                                                       "\n");
+                                                  {"output", job.output},
+                                                  {"frames", job.frames.size()},
+                                                  {"time", Now()}}
+                                                     .dump() +
+                                                 "\n");
     std::fprintf(stderr, "orvo farm: %s complete (%zu frames)\n", job.output.c_str(),
                  job.frames.size());
     return kExitOk;

@@ -51,7 +51,7 @@ json KeyToJson(const KeyOptions& k) {
                 {"show", k.show},     {"draft", k.draft},
                 {"sets", k.sets},     {"preset", k.preset},
                 {"frames", k.frames}, {"resolution", k.resolution},
-                {"bg_fit", k.bgFit}};
+                {"bg_fit", k.bgFit},  {"codec", k.codec}};
 }
 
 KeyOptions KeyFromJson(const json& j) {
@@ -67,6 +67,7 @@ KeyOptions KeyFromJson(const json& j) {
     k.frames = j.at("frames").get<std::string>();
     k.resolution = j.at("resolution").get<std::string>();
     k.bgFit = j.at("bg_fit").get<std::string>();
+    k.codec = j.value("codec", std::string());
     return k;
 }
 
