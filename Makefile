@@ -130,14 +130,15 @@ test32:
 	$(QEMU32) build-i686/tests/golden/test_golden --gtest_filter=Golden.RendersMatchRecordedHashes
 
 # Peak memory of a full-quality 8K composite, and a 16K frame under a hard
-# address-space limit (MEMORY_LIMIT): it renders or fails cleanly.
-MEMORY_LIMIT ?= 3G
+# address-space limit (MEMORY_LIMIT: room for the host's three 16K frames,
+# not for the effect's work): it renders or fails cleanly.
+MEMORY_LIMIT ?= 3584M
 
 memory: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j$(JOBS) --target large_frame
 	$(BUILD)/tests/fuzz/large_frame 7680 4320
 	prlimit --as=$$(numfmt --from=iec $(MEMORY_LIMIT)) $(BUILD)/tests/fuzz/large_frame 16000 16000; \
-	    status=$$?; [ $$status -eq 0 ] || [ $$status -eq 3 ] || [ $$status -eq 4 ]
+	    status=$$?; [ $$status -eq 0 ] || [ $$status -eq 3 ]
 
 format:
 	@git ls-files '*.cpp' '*.h' '*.hpp' | xargs -r clang-format -i

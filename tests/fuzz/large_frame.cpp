@@ -4,10 +4,11 @@
 //
 //     large_frame WIDTH HEIGHT [draft] [MODULE]
 //
-// The frames are a synthetic green-screen plate over a background, "Show"
-// is "Composite" over the whole frame (high quality unless `draft`). Exit status: 0 when the
-// render succeeded, 3 when it failed cleanly (an error code, no host
-// complaint, the output left as it was), 1 for anything else. Used by
+// The frames are a synthetic green-screen plate over a background (tiled);
+// "Show" is "Composite" over the whole frame (high quality unless `draft`).
+// Exit status: 0 when the render succeeded, 3 when it failed cleanly (an
+// error code or a message, no host complaint, the output left as it was), 4
+// when the host could not allocate its frames, 1 for anything else. Used by
 // `make memory` (under a hard address-space limit for the too-big case).
 #include <sys/resource.h>
 
@@ -38,6 +39,18 @@ bool AllZero(const harness::Frame& f) {
     return true;
 }
 
+// Fills `frame` with copies of one 1920 x 1080 tile of `pattern` (a whole
+// 16K frame of synthetic material takes minutes to compute).
+template <typename Pattern> void Tile(harness::Frame& frame, Pattern pattern) {
+    const int tw = std::min(frame.width, 1920), th = std::min(frame.height, 1080);
+    harness::Frame tile(tw, th);
+    pattern(tile.pixels.data(), tw, th, tile.rowbytes, 1);
+    for (int y = 0; y < frame.height; ++y)
+        for (int x = 0; x < frame.width; x += tw)
+            std::memcpy(frame.Pixel(x, y), tile.Pixel(0, y % th),
+                        size_t(std::min(tw, frame.width - x)) * 4);
+}
+
 int Run(int width, int height, bool draft, const char* module) {
     harness::Host host;
     host.LoadModule(module);
@@ -46,8 +59,8 @@ int Run(int width, int height, bool draft, const char* module) {
         return 1;
     }
     harness::Frame fg(width, height), bg(width, height), out(width, height);
-    synthetic::GreenScreen(fg.pixels.data(), width, height, fg.rowbytes);
-    synthetic::Background(bg.pixels.data(), width, height, bg.rowbytes);
+    Tile(fg, synthetic::GreenScreen);
+    Tile(bg, synthetic::Background);
     host.SetLayer(ParamInput, &fg);
     host.SetLayer(ParamBackground, &bg);
     host.SetColor(ParamChromaColor, 40, 190, 60);
