@@ -113,7 +113,7 @@ fuzz:
 	cmake --build build-fuzz -j$(JOBS) --target render_fuzz
 	mkdir -p build-fuzz/corpus
 	ASAN_OPTIONS=detect_leaks=1 build-fuzz/tests/fuzz/render_fuzz -max_total_time=$(FUZZ_TIME) \
-	    -max_len=1200 -timeout=20 -print_final_stats=1 -artifact_prefix=build-fuzz/ \
+	    -max_len=1200 -timeout=60 -print_final_stats=1 -artifact_prefix=build-fuzz/ \
 	    $(FUZZ_FLAGS) build-fuzz/corpus tests/fuzz/corpus
 
 # The 32-bit arithmetic: the plug-in and the golden suite built for i686 Linux
