@@ -2,7 +2,7 @@
 // host and the plug-in module, and prints the result, the time and the peak
 // resident memory, before and after the render, as one line:
 //
-//     large_frame WIDTH HEIGHT [draft] [MODULE]
+//     large_frame WIDTH HEIGHT [draft] [threads=N] [MODULE]
 //
 // The frames are a synthetic green-screen plate over a background (tiled);
 // "Show" is "Composite" over the whole frame (high quality unless `draft`).
@@ -51,9 +51,10 @@ template <typename Pattern> void Tile(harness::Frame& frame, Pattern pattern) {
                         size_t(std::min(tw, frame.width - x)) * 4);
 }
 
-int Run(int width, int height, bool draft, const char* module) {
+int Run(int width, int height, bool draft, uint32_t threads, const char* module) {
     harness::Host host;
     host.LoadModule(module);
+    host.SetThreadCount(threads); // 0: one per processor
     if (host.Setup() != PF_Err_NONE) {
         std::fprintf(stderr, "large_frame: set-up failed\n");
         return 1;
@@ -99,15 +100,18 @@ int Run(int width, int height, bool draft, const char* module) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: large_frame WIDTH HEIGHT [draft] [MODULE]\n");
+        std::fprintf(stderr, "usage: large_frame WIDTH HEIGHT [draft] [threads=N] [MODULE]\n");
         return 2;
     }
     const int width = std::atoi(argv[1]), height = std::atoi(argv[2]);
     bool draft = false;
+    uint32_t threads = 0;
     const char* module = ORVO_MODULE_PATH;
     for (int i = 3; i < argc; ++i) {
         if (std::strcmp(argv[i], "draft") == 0)
             draft = true;
+        else if (std::strncmp(argv[i], "threads=", 8) == 0)
+            threads = uint32_t(std::atoi(argv[i] + 8));
         else
             module = argv[i];
     }
@@ -116,7 +120,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        return Run(width, height, draft, module);
+        return Run(width, height, draft, threads, module);
     } catch (const std::bad_alloc&) {
         // The host's own frames did not fit: nothing was rendered.
         std::printf("%dx%d: the host could not allocate its frames\n", width, height);
