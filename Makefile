@@ -1,57 +1,90 @@
 # Orvo: top-level commands. `make demo` and `make test` work on a fresh clone:
-# missing Debian packages are installed first (we run as root).
+# each first installs the Debian packages it uses and nothing more
+# (scripts/install-deps.sh: as root, through sudo, or it names what to install).
 
 JOBS ?= 2
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-# Debian packages the build, the tests, the tool and the Windows builds need.
-PACKAGES := cmake g++ make pkg-config clang-format googletest libgtest-dev libgmock-dev \
-            libbenchmark-dev libopenimageio-dev openimageio-tools ffmpeg libavcodec-dev \
-            libavformat-dev libavutil-dev libswscale-dev libcli11-dev nlohmann-json3-dev \
-            g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
+# Debian packages, by what uses them.
+BUILD_PACKAGES := cmake g++ make pkg-config
+TOOL_PACKAGES := libopenimageio-dev libcli11-dev nlohmann-json3-dev
+VIDEO_PACKAGES := ffmpeg
+TEST_PACKAGES := googletest libgtest-dev libgmock-dev
+BENCH_PACKAGES := libbenchmark-dev
+FORMAT_PACKAGES := clang-format
+WINDOWS_PACKAGES := g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
 
-.PHONY: all deps build test sanitize asan tsan demo windows windows-check windows32-check bench \
-        fuzz test32 memory format clean mutate
+DEMO_DEPS := $(BUILD_PACKAGES) $(TOOL_PACKAGES)
+TEST_DEPS := $(DEMO_DEPS) $(VIDEO_PACKAGES) $(TEST_PACKAGES)
+# Everything (`make deps`).
+PACKAGES := $(TEST_DEPS) $(BENCH_PACKAGES) $(FORMAT_PACKAGES) $(WINDOWS_PACKAGES)
+
+.PHONY: all deps deps-demo deps-test deps-windows deps-bench configure build test sanitize asan tsan demo windows \
+        windows-check windows32-check bench farm-test fuzz test32 memory format clean mutate
 
 all: build
 
 deps:
 	@./scripts/install-deps.sh $(PACKAGES)
+deps-demo:
+	@./scripts/install-deps.sh $(DEMO_DEPS)
+deps-test:
+	@./scripts/install-deps.sh $(TEST_DEPS)
+deps-windows:
+	@./scripts/install-deps.sh $(BUILD_PACKAGES) $(WINDOWS_PACKAGES)
+deps-bench:
+	@./scripts/install-deps.sh $(TEST_DEPS) $(BENCH_PACKAGES)
 
-$(BUILD)/CMakeCache.txt: | deps
+# Configured again on every run (quick when nothing changed), so packages
+# installed since the last run (the test libraries after `make demo`) are found.
+configure:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 
-build: deps $(BUILD)/CMakeCache.txt
+$(BUILD)/CMakeCache.txt: | deps-test
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+
+build: deps-test
+	@$(MAKE) --no-print-directory configure
 	cmake --build $(BUILD) -j$(JOBS)
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
+# `orvo farm` against a two-node Slurm cluster on this machine, which the test
+# starts (scripts/farm-cluster.sh, installing Slurm and munge if missing) and
+# stops again. Needs root.
+farm-test: build
+	cmake --build $(BUILD) -j$(JOBS) --target test_farm_cluster
+	$(BUILD)/tests/farm/test_farm_cluster
+
 # Keys the bundled green-screen sample: demo/composite.png and demo/views.png.
-demo: build
+# Builds only the tool and the plug-in (no tests, no video packages).
+demo: deps-demo
+	@$(MAKE) --no-print-directory configure
+	cmake --build $(BUILD) -j$(JOBS) --target orvo
 	$(BUILD)/tools/orvo/orvo demo -o demo
 
 # AddressSanitizer + UndefinedBehaviorSanitizer on every test; ThreadSanitizer
 # on the band-job and window tests.
 sanitize: asan tsan
 
-asan: deps
+asan: deps-test
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DORVO_SANITIZE=address,undefined \
 	      -DORVO_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
 	cmake --build build-asan -j$(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j$(JOBS) -LE slow
 
-tsan: deps
+tsan: deps-test
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVO_SANITIZE=thread \
 	      -DORVO_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
 	cmake --build build-tsan -j$(JOBS) --target test_bands
 	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j$(JOBS) -L bands
 
-bench: deps
+bench: deps-bench
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DORVO_BUILD_BENCH=ON $(CMAKE_FLAGS)
 	cmake --build build-bench -j$(JOBS)
-	@if [ -x build-bench/bench/orvo_bench ]; then build-bench/bench/orvo_bench; fi
+	python3 bench/run.py build-bench
 
 # Windows plug-ins: build-win32/src/host/AEORVO.aex and build-win64/src/host/AEORVO.aex.
 WINE64 ?= /usr/lib/wine/wine64
@@ -59,13 +92,13 @@ WINE32 ?= wine
 WINE_TIMEOUT ?= 300
 WIN_FLAGS := -DCMAKE_BUILD_TYPE=Release -DORVO_BUILD_TESTS=OFF -DORVO_BUILD_TOOLS=OFF
 
-build-win32/CMakeCache.txt: | deps
+build-win32/CMakeCache.txt: | deps-windows
 	cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake $(WIN_FLAGS)
 
-build-win64/CMakeCache.txt: | deps
+build-win64/CMakeCache.txt: | deps-windows
 	cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake $(WIN_FLAGS)
 
-windows: deps build-win32/CMakeCache.txt build-win64/CMakeCache.txt
+windows: deps-windows build-win32/CMakeCache.txt build-win64/CMakeCache.txt
 	cmake --build build-win32 -j$(JOBS) --target AEORVO
 	cmake --build build-win64 -j$(JOBS) --target AEORVO
 
@@ -106,7 +139,7 @@ FUZZ_PACKAGES := clang libclang-rt-14-dev
 FUZZ_FLAGS ?=
 
 fuzz:
-	@./scripts/install-deps.sh $(PACKAGES) $(FUZZ_PACKAGES)
+	@./scripts/install-deps.sh $(BUILD_PACKAGES) $(FUZZ_PACKAGES)
 	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
 	      -DCMAKE_CXX_COMPILER=clang++ -DORVO_SANITIZE=address,undefined -DORVO_FUZZ=ON \
 	      -DORVO_BUILD_TESTS=OFF -DORVO_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
@@ -143,6 +176,7 @@ memory: $(BUILD)/CMakeCache.txt
 	    status=$$?; [ $$status -eq 0 ] || [ $$status -eq 3 ]
 
 format:
+	@./scripts/install-deps.sh $(FORMAT_PACKAGES)
 	@git ls-files '*.cpp' '*.h' '*.hpp' | xargs -r clang-format -i
 
 clean:

@@ -236,6 +236,7 @@ BENCHMARK(BM_Plate)
     ->Args({ShowComposite, 0, 2, 1})
     ->ArgsProduct({benchmark::CreateDenseRange(ShowForeground, ShowCorrectedBg, 1), {1}, {2}, {1}})
     ->Args({ShowComposite, 1, 2, 2})
+    ->Args({ShowComposite, 1, 2, 4})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_PlateSeparate)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -11,7 +11,6 @@
 
 #include <new>
 
-#include "bands/windowslice.h"
 #include "platform/memory.h"
 #include "platform/threads.h"
 
@@ -394,25 +393,8 @@ void CWindowBandJob::SetWindowSource(CImageBaseClass* image) {
     if (image) windowSource = image;
 }
 
-int CWindowBandJob::InitSlice(int i) {
-    if (!CRowBandJob::InitSlice(i)) return 0;
-    CWindowSlice* slice = dynamic_cast<CWindowSlice*>(slices[i - 1]);
-    if (!slice) {
-        slices[i - 1]->ready = 0;
-        return 0;
-    }
-    slice->ready = 0;
-    SIZE size;
-    size.cx = kernelWidth;
-    size.cy = kernelHeight;
-    if (!slice->PrepareWindow(windowSource, size)) return 0;
-    slice->ready = 1;
-    return 1;
-}
-
-CJobSlice* CWindowBandJob::CreateSlice() {
-    return new CWindowSlice(&mutex);
-}
+// InitSlice and CreateSlice of the window job live with the window slice
+// (bands/windowslice.cpp).
 
 // ------------------------------------------------------------------ CTileJob
 

@@ -261,3 +261,25 @@ int CWindowSlice::AdvanceRow(const uint8_t* nextRow) {
     }
     return 1;
 }
+
+// ------------------------------------------------------- window band job
+
+int CWindowBandJob::InitSlice(int i) {
+    if (!CRowBandJob::InitSlice(i)) return 0;
+    CWindowSlice* slice = dynamic_cast<CWindowSlice*>(slices[i - 1]);
+    if (!slice) {
+        slices[i - 1]->ready = 0;
+        return 0;
+    }
+    slice->ready = 0;
+    SIZE size;
+    size.cx = kernelWidth;
+    size.cy = kernelHeight;
+    if (!slice->PrepareWindow(windowSource, size)) return 0;
+    slice->ready = 1;
+    return 1;
+}
+
+CJobSlice* CWindowBandJob::CreateSlice() {
+    return new CWindowSlice(&mutex);
+}

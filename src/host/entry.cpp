@@ -6,6 +6,7 @@
 
 #include "host/params.h"
 #include "host/render.h"
+#include "image/blockpool.h"
 
 namespace {
 
@@ -49,9 +50,7 @@ PF_Err SequenceResetup(PF_InData* in_data) {
     // measures the backing colour again. A handle too short for the record
     // holds something else: the render treats it as empty and so is it left.
     PF_Handle handle = in_data->sequence_data;
-    if (handle == nullptr) return PF_Err_NONE;
-    auto size = in_data->utils->host_get_handle_size;
-    if (size != nullptr && uint64_t(size(handle)) < sizeof(SequenceRecord)) return PF_Err_NONE;
+    if (handle == nullptr || !HoldsSequenceRecord(in_data, handle)) return PF_Err_NONE;
     ClearRecord(in_data, handle, offsetof(SequenceRecord, backingBlue));
     return PF_Err_NONE;
 }
@@ -63,6 +62,8 @@ PF_Err SequenceSetdown(PF_InData* in_data, PF_OutData* out_data) {
         in_data->utils->host_dispose_handle(in_data->sequence_data);
     }
     out_data->sequence_data = nullptr;
+    // The work images kept between frames go with the sequence.
+    ReleaseBlocks();
     return PF_Err_NONE;
 }
 
@@ -90,6 +91,12 @@ PF_Err Dispatch(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_ParamDe
 }
 
 } // namespace
+
+bool HoldsSequenceRecord(const PF_InData* in_data, PF_Handle handle) {
+    auto size = in_data->utils->host_get_handle_size;
+    // Compared in the callback's own type: a negative 32-bit size is short.
+    return size == nullptr || size(handle) >= PF_HandleSize(sizeof(SequenceRecord));
+}
 
 // Nothing is thrown across to the host: an allocation that throws ends the
 // command with the out-of-memory code.

@@ -27,5 +27,10 @@ struct SequenceRecord {
 };
 static_assert(sizeof(SequenceRecord) == 16, "the sequence record is 16 bytes");
 
+// Whether `handle` can hold the record: a handle the host reports shorter
+// holds something else (another layout, a foreign or flattened record). A
+// host that cannot tell sizes is trusted.
+bool HoldsSequenceRecord(const PF_InData* in_data, PF_Handle handle);
+
 extern "C" PF_Err EffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
                              PF_ParamDef* params[], PF_LayerDef* output, void* extra);

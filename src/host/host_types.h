@@ -434,6 +434,12 @@ constexpr PF_Quality PF_Quality_HI = 1;
 
 constexpr PF_ValueDisplayFlags PF_ValueDisplayFlag_PERCENT = 1;
 
+// Parameter flags.
+constexpr PF_ParamFlags PF_ParamFlag_RESERVED1 = 1;
+constexpr PF_ParamFlags PF_ParamFlag_RESERVED3 = 16; // formerly "separate": a line above
+constexpr PF_ParamFlags PF_ParamFlag_COLLAPSE_TWIRLY = 32;
+constexpr PF_ParamFlags PF_ParamFlag_START_COLLAPSED = PF_ParamFlag_COLLAPSE_TWIRLY;
+
 constexpr int PF_MAX_EFFECT_MSG_LEN = 255;
 constexpr int PF_MAX_EFFECT_PARAM_NAME_LEN = 31;
 

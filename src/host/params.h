@@ -138,6 +138,13 @@ constexpr int32_t Fx(int32_t units) {
     return units * 65536;
 }
 constexpr PF_Pixel kNoColour{0, 0, 0, 0};
+
+// Parameter flags as registered: a line above the parameter, twirled up.
+constexpr PF_ParamFlags kNoFlags = 0;
+constexpr PF_ParamFlags kReserved1 = PF_ParamFlag_RESERVED1;
+constexpr PF_ParamFlags kLine = PF_ParamFlag_RESERVED3;
+constexpr PF_ParamFlags kTwirledUp = PF_ParamFlag_START_COLLAPSED;
+constexpr PF_ParamFlags kLineTwirledUp = kLine | kTwirledUp;
 constexpr PF_Pixel Rgb(uint8_t red, uint8_t green, uint8_t blue) {
     return PF_Pixel{255, red, green, blue};
 }
@@ -158,11 +165,18 @@ constexpr ParamRow Row(ParamIndex index, const char* name, const char* key, PF_P
 constexpr ParamRow Layer(ParamIndex index, const char* name, const char* key, PF_ParamFlags flags) {
     return Row(index, name, key, PF_Param_LAYER, flags);
 }
-constexpr ParamRow Popup(ParamIndex index, const char* name, const char* key, int16_t count,
-                         const char* choices, int32_t KeyerParams::*mode = nullptr) {
-    ParamRow r = Row(index, name, key, PF_Param_POPUP, 16);
+// Number of choices in a list joined by '|'.
+constexpr int16_t ChoiceCount(const char* choices) {
+    int16_t count = 1;
+    for (const char* c = choices; *c; ++c)
+        count = int16_t(count + (*c == '|'));
+    return count;
+}
+constexpr ParamRow Popup(ParamIndex index, const char* name, const char* key, const char* choices,
+                         int32_t KeyerParams::*mode = nullptr) {
+    ParamRow r = Row(index, name, key, PF_Param_POPUP, kLine);
     r.value = 1;
-    r.numChoices = count;
+    r.numChoices = ChoiceCount(choices);
     r.text = choices;
     if (mode) {
         r.conversion = ParamConversion::PopupIndex;
@@ -218,7 +232,7 @@ constexpr ParamRow Number(ParamRow r, double KeyerParams::*field, double scale,
 // One channel of a colour shifted from the backing analysis' default.
 constexpr ParamRow Shift(ParamIndex index, const char* name, const char* key,
                          double (KeyerParams::*field)[3], int channel, double scale, double upper) {
-    ParamRow r = Slider(index, name, key, 32, 0, -255, 255, -127, 127);
+    ParamRow r = Slider(index, name, key, kTwirledUp, 0, -255, 255, -127, 127);
     r.conversion = ParamConversion::Shift;
     r.colours = field;
     r.channel = channel;
@@ -261,57 +275,57 @@ constexpr double kUnit = 1.0;
 // projects rely on.
 inline constexpr ParamRow kParamTable[] = {
     // clang-format off
-    param_rows::Layer(ParamBackground, "Background", "background", 0),
-    param_rows::Layer(ParamKeyIn, "Key In", "key_in", 1),
-    param_rows::Popup(ParamKeyOut, "Key Out", "key_out", 4, param_rows::kKeyOutChoices),
-    param_rows::Colour(ParamChromaColor, "Chroma Color", "chroma_color", 16, param_rows::Rgb(86, 112, 200)),
-    param_rows::Popup(ParamShow, "Show", "show", 11, param_rows::kShowChoices),
-    param_rows::Checkbox(ParamCrop, "Crop", "crop", 48, 1),
-    param_rows::Point(ParamCropPosition, "Crop Position", "crop_position", 16, 40),
-    param_rows::Slider(ParamCropSize, "Crop Size (pixel)", "crop_size", 32, 200, 40, 400, 40, 200),
-    param_rows::Number(param_rows::Slider(ParamSeparationLevel, "Separation Level", "separation_level", 48, 0, -50, 50, -50, 50),
+    param_rows::Layer(ParamBackground, "Background", "background", param_rows::kNoFlags),
+    param_rows::Layer(ParamKeyIn, "Key In", "key_in", param_rows::kReserved1),
+    param_rows::Popup(ParamKeyOut, "Key Out", "key_out", param_rows::kKeyOutChoices),
+    param_rows::Colour(ParamChromaColor, "Chroma Color", "chroma_color", param_rows::kLine, param_rows::Rgb(86, 112, 200)),
+    param_rows::Popup(ParamShow, "Show", "show", param_rows::kShowChoices),
+    param_rows::Checkbox(ParamCrop, "Crop", "crop", param_rows::kLineTwirledUp, 1),
+    param_rows::Point(ParamCropPosition, "Crop Position", "crop_position", param_rows::kLine, 40),
+    param_rows::Slider(ParamCropSize, "Crop Size (pixel)", "crop_size", param_rows::kTwirledUp, 200, 40, 400, 40, 200),
+    param_rows::Number(param_rows::Slider(ParamSeparationLevel, "Separation Level", "separation_level", param_rows::kLineTwirledUp, 0, -50, 50, -50, 50),
                        &param_rows::P::separationLevel, 1.0),
-    param_rows::Percent(ParamSepDeviation, "Sep. Deviation", "sep_deviation", 32, 0, &param_rows::P::separationDeviation),
+    param_rows::Percent(ParamSepDeviation, "Sep. Deviation", "sep_deviation", param_rows::kTwirledUp, 0, &param_rows::P::separationDeviation),
     param_rows::Shift(ParamSepRedShift, "Sep. Red Shift", "sep_red_shift", &param_rows::P::separationColor, 0, 1.0, param_rows::kByte),
     param_rows::Shift(ParamSepGreenShift, "Sep. Green Shift", "sep_green_shift", &param_rows::P::separationColor, 1, 1.0, param_rows::kByte),
     param_rows::Shift(ParamSepBlueShift, "Sep. Blue Shift", "sep_blue_shift", &param_rows::P::separationColor, 2, 1.0, param_rows::kByte),
-    param_rows::Fixed(ParamTransparencyThreshold, "Transparency Threshold", "transparency_threshold", 48, 75, 100, 100, 0,
+    param_rows::Fixed(ParamTransparencyThreshold, "Transparency Threshold", "transparency_threshold", param_rows::kLineTwirledUp, 75, 100, 100, 0,
                       &param_rows::P::transparencyThreshold),
-    param_rows::Fixed(ParamTranspStrength, "Transp. Strength", "transp_strength", 32, 100, 150, 100, 2,
+    param_rows::Fixed(ParamTranspStrength, "Transp. Strength", "transp_strength", param_rows::kTwirledUp, 100, 150, 100, 2,
                       &param_rows::P::transparencyStrength),
-    param_rows::Edge(param_rows::Slider(ParamTranspEdge, "Transp. Edge (pixel)", "transp_edge", 32, 0, 0, 10, 0, 10),
+    param_rows::Edge(param_rows::Slider(ParamTranspEdge, "Transp. Edge (pixel)", "transp_edge", param_rows::kTwirledUp, 0, 0, 10, 0, 10),
                      &param_rows::P::transparencyEdge),
     param_rows::Shift(ParamTranspRedShift, "Transp. Red Shift", "transp_red_shift", &param_rows::P::transparencyColor, 0, 1.0 / 255, param_rows::kUnit),
     param_rows::Shift(ParamTranspGreenShift, "Transp. Green Shift", "transp_green_shift", &param_rows::P::transparencyColor, 1, 1.0 / 255, param_rows::kUnit),
     param_rows::Shift(ParamTranspBlueShift, "Transp. Blue Shift", "transp_blue_shift", &param_rows::P::transparencyColor, 2, 1.0 / 255, param_rows::kUnit),
-    param_rows::Percent(ParamShadowChroma, "Shadow Chroma", "shadow_chroma", 32, 80, &param_rows::P::shadowChroma),
-    param_rows::Percent(ParamShadowBrightness, "Shadow Brightness", "shadow_brightness", 32, 80, &param_rows::P::shadowBrightness),
-    param_rows::Checkbox(ParamSmoothBgShadow, "Smooth BG Shadow", "smooth_bg_shadow", 48, 0),
-    param_rows::Colour(ParamFgShadowColor, "FG Shadow Color", "fg_shadow_color", 0, param_rows::Rgb(82, 82, 93), &param_rows::P::shadowColor),
-    param_rows::Percent(ParamLightChroma, "Light Chroma", "light_chroma", 48, 100, &param_rows::P::lightChroma),
-    param_rows::Percent(ParamLightBrightness, "Light Brightness", "light_brightness", 32, 100, &param_rows::P::lightBrightness),
-    param_rows::Colour(ParamFgLightColor, "FG Ligth Color", "fg_light_color", 0, param_rows::Rgb(5, 5, 11), &param_rows::P::lightColor),
-    param_rows::Percent(ParamReflectionChroma, "Reflection Chroma", "reflection_chroma", 48, 75, &param_rows::P::reflectionChroma),
-    param_rows::Percent(ParamReflBrightness, "Refl. Brightness", "refl_brightness", 32, 35, &param_rows::P::reflectionBrightness),
-    param_rows::Percent(ParamReflStrength, "Refl. Strength", "refl_strength", 32, 100, &param_rows::P::reflectionStrength),
+    param_rows::Percent(ParamShadowChroma, "Shadow Chroma", "shadow_chroma", param_rows::kTwirledUp, 80, &param_rows::P::shadowChroma),
+    param_rows::Percent(ParamShadowBrightness, "Shadow Brightness", "shadow_brightness", param_rows::kTwirledUp, 80, &param_rows::P::shadowBrightness),
+    param_rows::Checkbox(ParamSmoothBgShadow, "Smooth BG Shadow", "smooth_bg_shadow", param_rows::kLineTwirledUp, 0),
+    param_rows::Colour(ParamFgShadowColor, "FG Shadow Color", "fg_shadow_color", param_rows::kNoFlags, param_rows::Rgb(82, 82, 93), &param_rows::P::shadowColor),
+    param_rows::Percent(ParamLightChroma, "Light Chroma", "light_chroma", param_rows::kLineTwirledUp, 100, &param_rows::P::lightChroma),
+    param_rows::Percent(ParamLightBrightness, "Light Brightness", "light_brightness", param_rows::kTwirledUp, 100, &param_rows::P::lightBrightness),
+    param_rows::Colour(ParamFgLightColor, "FG Ligth Color", "fg_light_color", param_rows::kNoFlags, param_rows::Rgb(5, 5, 11), &param_rows::P::lightColor),
+    param_rows::Percent(ParamReflectionChroma, "Reflection Chroma", "reflection_chroma", param_rows::kLineTwirledUp, 75, &param_rows::P::reflectionChroma),
+    param_rows::Percent(ParamReflBrightness, "Refl. Brightness", "refl_brightness", param_rows::kTwirledUp, 35, &param_rows::P::reflectionBrightness),
+    param_rows::Percent(ParamReflStrength, "Refl. Strength", "refl_strength", param_rows::kTwirledUp, 100, &param_rows::P::reflectionStrength),
     param_rows::Shift(ParamReflSuppressRed, "Refl.Suppress Red", "refl_suppress_red", &param_rows::P::reflectionColor, 0, 1.0, param_rows::kByte),
     param_rows::Shift(ParamReflSuppressGreen, "Refl.Suppress Green", "refl_suppress_green", &param_rows::P::reflectionColor, 1, 1.0, param_rows::kByte),
     param_rows::Shift(ParamReflSuppressBlue, "Refl.Suppress Blue", "refl_suppress_blue", &param_rows::P::reflectionColor, 2, 1.0, param_rows::kByte),
-    param_rows::Popup(ParamBgColorCorrection, "BG Color Correction", "bg_color_correction", 6, param_rows::kCorrectionChoices,
+    param_rows::Popup(ParamBgColorCorrection, "BG Color Correction", "bg_color_correction", param_rows::kCorrectionChoices,
                       &param_rows::P::bgCorrectionMode),
-    param_rows::Number(param_rows::Slider(ParamBgCcStrength, "BG CC Strength", "bg_cc_strength", 32, 0, 0, 100, 0, 100),
+    param_rows::Number(param_rows::Slider(ParamBgCcStrength, "BG CC Strength", "bg_cc_strength", param_rows::kTwirledUp, 0, 0, 100, 0, 100),
                        &param_rows::P::bgCorrectionStrength, 0.01, &param_rows::P::bgCorrectionMode),
-    param_rows::Number(param_rows::Slider(ParamBgCcBrightness, "BG CC Brightness", "bg_cc_brightness", 32, 0, -100, 100, -100, 100),
+    param_rows::Number(param_rows::Slider(ParamBgCcBrightness, "BG CC Brightness", "bg_cc_brightness", param_rows::kTwirledUp, 0, -100, 100, -100, 100),
                        &param_rows::P::bgCorrectionBrightness, 0.01, &param_rows::P::bgCorrectionMode),
-    param_rows::Colour(ParamBgCcColor, "BG CC Color", "bg_cc_color", 0, param_rows::Rgb(0, 0, 0), &param_rows::P::bgCorrectionColor,
+    param_rows::Colour(ParamBgCcColor, "BG CC Color", "bg_cc_color", param_rows::kNoFlags, param_rows::Rgb(0, 0, 0), &param_rows::P::bgCorrectionColor,
                        &param_rows::P::bgCorrectionMode),
-    param_rows::Popup(ParamFgColorCorrection, "FG Color Correction", "fg_color_correction", 6, param_rows::kCorrectionChoices,
+    param_rows::Popup(ParamFgColorCorrection, "FG Color Correction", "fg_color_correction", param_rows::kCorrectionChoices,
                       &param_rows::P::fgCorrectionMode),
-    param_rows::Number(param_rows::Slider(ParamFgCcStrength, "FG CC Strength", "fg_cc_strength", 32, 0, 0, 100, 0, 100),
+    param_rows::Number(param_rows::Slider(ParamFgCcStrength, "FG CC Strength", "fg_cc_strength", param_rows::kTwirledUp, 0, 0, 100, 0, 100),
                        &param_rows::P::fgCorrectionStrength, 0.01, &param_rows::P::fgCorrectionMode),
-    param_rows::Number(param_rows::Slider(ParamFgCcBrightness, "FG CC Brightness", "fg_cc_brightness", 32, 0, -100, 100, -100, 100),
+    param_rows::Number(param_rows::Slider(ParamFgCcBrightness, "FG CC Brightness", "fg_cc_brightness", param_rows::kTwirledUp, 0, -100, 100, -100, 100),
                        &param_rows::P::fgCorrectionBrightness, 0.01, &param_rows::P::fgCorrectionMode),
-    param_rows::Colour(ParamFgCcColor, "FG CC Color", "fg_cc_color", 0, param_rows::Rgb(0, 0, 0), &param_rows::P::fgCorrectionColor,
+    param_rows::Colour(ParamFgCcColor, "FG CC Color", "fg_cc_color", param_rows::kNoFlags, param_rows::Rgb(0, 0, 0), &param_rows::P::fgCorrectionColor,
                        &param_rows::P::fgCorrectionMode),
     // clang-format on
 };

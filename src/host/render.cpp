@@ -20,8 +20,8 @@
 #include "host/params.h"
 #include "image/image.h"
 #include "keyer/keyer.h"
-#include "platform/threads.h"
 #include "platform/memory.h"
+#include "platform/threads.h"
 
 namespace {
 
@@ -86,11 +86,8 @@ struct RenderContext {
 class LockedRecord {
   public:
     explicit LockedRecord(PF_InData* in) : in_(in) {
-        PF_UtilCallbacks* utils = in->utils;
-        if (utils->host_get_handle_size != nullptr &&
-            uint64_t(utils->host_get_handle_size(in->sequence_data)) < sizeof(SequenceRecord))
-            return;
-        void* bytes = utils->host_lock_handle(in->sequence_data);
+        if (!HoldsSequenceRecord(in, in->sequence_data)) return;
+        void* bytes = in->utils->host_lock_handle(in->sequence_data);
         locked_ = true;
         record_ = static_cast<SequenceRecord*>(bytes);
     }

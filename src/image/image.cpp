@@ -7,6 +7,7 @@
 #include <new>
 #include <utility>
 
+#include "image/blockpool.h"
 #include "platform/memory.h"
 
 uint32_t& ImageErrorRef() {
@@ -132,7 +133,7 @@ int CImageBaseClass::Create(uint32_t width, uint32_t height, uint32_t newBytesPe
         // wrote (around a crop rectangle, for instance).
         const uint64_t size = (uint64_t)width * height * newBytesPerPixel;
         void* block = nullptr;
-        if (size <= (uint64_t)SIZE_MAX) block = std::calloc((size_t)size, 1);
+        if (size <= (uint64_t)SIZE_MAX) block = TakeZeroedBlock((size_t)size);
         if (block == nullptr) {
             pixels = nullptr;
             ownsPixels = 0;
@@ -178,8 +179,13 @@ void CImageBaseClass::SetView(const RECT* rect) {
     rowGap = (uint32_t)((bounds.right - bounds.left) - (view.right - view.left)) * bytesPerPixel;
 }
 
+size_t CImageBaseClass::OwnedBytes() const {
+    return (size_t)(bounds.right - bounds.left) * (size_t)(bounds.bottom - bounds.top) *
+           bytesPerPixel;
+}
+
 void CImageBaseClass::Release() {
-    if (ownsPixels) std::free(pixels);
+    if (ownsPixels) GiveBlock(pixels, OwnedBytes());
     pixels = nullptr;
     SetRectEmpty(&bounds);
     bytesPerPixel = 0;
@@ -206,7 +212,7 @@ int CImageBaseClass::Resize(uint32_t width, uint32_t height, int force) {
     if (width == 0 || height == 0 || width > 65535 || height > 65535) return Fail(kImageBadSize);
 
     if (viewCount != (uint64_t)width * height) {
-        std::free(pixels);
+        if (ownsPixels) GiveBlock(pixels, OwnedBytes());
         pixels = nullptr;
         ownsPixels = 0;
         if (!Create(width, height, bytesPerPixel, nullptr)) return Fail(kImageOutOfMemory);

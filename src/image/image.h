@@ -90,6 +90,8 @@ class CImageBaseClass : public CObject {
     uint8_t* scratchPixel;
 
   private:
+    // Bytes of the owned pixel block (its bounds times the pixel size).
+    size_t OwnedBytes() const;
     // First byte of the selected component of view pixel (0, 0) of the
     // addressed field (or the frame).
     uint8_t* ViewBase() const;

@@ -17,7 +17,8 @@ CKeyer::CKeyer()
       smoothBgShadow(0), channelOrder{0, 1, 2}, edgeProfile{}, edgeWeights{}, matteImage(nullptr),
       keyInMatte(nullptr), keyOutMatte(nullptr), edgeImage(nullptr), foregroundImage(nullptr),
       backgroundImage(nullptr), outputImage(nullptr), correctedBackground(nullptr),
-      ownCorrectedBackground(nullptr), underlayImage(nullptr), width(1), height(1), threadCount(0) {
+      ownCorrectedBackground(nullptr), underlayImage(nullptr), width(1), height(1), threadCount(0),
+      straightforward(0) {
     edgeImage = new CImageBaseClass();
     edgeImage->Create(1, 1, 1, nullptr);
     underlayImage = new CImageBaseClass();

@@ -135,4 +135,7 @@ class CKeyer : public CObject {
     // Thread slots of every pass: 0 = one per processor. Set by the render
     // driver; tests set it to prove that bytes do not depend on it.
     uint16_t threadCount;
+    // Test seam: 1 runs the straightforward form of the stages that have a
+    // faster one, so that tests can compare the two. 0 in the plug-in.
+    int32_t straightforward;
 };

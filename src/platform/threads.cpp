@@ -111,10 +111,10 @@ uint32_t ProcessorCount() {
 
 #else // standard library
 
+#include <pthread.h>
 #ifdef __linux__
 #include <sched.h>
 #endif
-#include <pthread.h>
 
 #include <atomic>
 #include <chrono>

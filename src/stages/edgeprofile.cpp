@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "keyer/keyer.h"
+#include "stages/band_cursor.h"
 
 void CKeyer::BuildEdgeProfile(double e) {
     // The double one unit in the last place below 71/3 (bits 0x4037AAAAAAAAAAAA).
@@ -15,15 +16,7 @@ void CKeyer::BuildEdgeProfile(double e) {
         const int d = i + 1;
         double v = std::pow(2.0, (double)-i) * a;
         if (v > 200.0) v = 200.0;
-        // Stored in a byte: clamped to 0..255, then truncated toward zero.
-        const double level = 255.0 - v;
-        uint8_t profile;
-        if (level >= 255.0)
-            profile = 255;
-        else if (level > 0.0)
-            profile = (uint8_t)level;
-        else
-            profile = 0;
+        const uint8_t profile = ClampToByte(255.0 - v);
         edgeProfile[d] = profile;
         double weight = (double)((int)profile - 255) * 0.01 + 1.0;
         if (weight < 0.33) weight = 0.33;

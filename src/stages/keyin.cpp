@@ -18,15 +18,18 @@ int CombineKeyInWorker(CJobSlice* slice) {
     // Modes other than the three key-out modes write no key-out matte.
     const bool keyOut = mode >= kKeyInPlusFg && mode <= kFgMinusKeyIn;
 
-    const uint16_t width = slice->width;
-    BandCursor dst(keyer->matteImage, slice);
-    ConstBandCursor in(hasKeyIn ? keyer->keyInMatte : nullptr, slice);
-    BandCursor out(keyOut ? keyer->keyOutMatte : nullptr, slice);
+    const BandRows matte(keyer->matteImage, slice);
+    const ConstBandRows keyIn(hasKeyIn ? keyer->keyInMatte : nullptr, slice);
+    const BandRows keyOutMatte(keyOut ? keyer->keyOutMatte : nullptr, slice);
 
-    for (uint16_t row = 0; row < slice->rows; ++row) {
-        for (uint16_t col = 0; col < width; ++col) {
-            const int a = *dst;
-            const int k = hasKeyIn ? *in : 0;
+    for (int32_t row = 0; row < slice->rows; ++row) {
+        uint8_t* dst = matte.Row(row);
+        const uint8_t* in = keyIn.Row(row);
+        uint8_t* out = keyOutMatte.Row(row);
+        for (int32_t x = 0; x < slice->width; ++x) {
+            uint8_t& m = dst[x * matte.step];
+            const int a = m;
+            const int k = hasKeyIn ? in[x * keyIn.step] : 0;
             int reduced = a;
             if (hasKeyIn && a != 0) {
                 if (k == 255)
@@ -37,7 +40,7 @@ int CombineKeyInWorker(CJobSlice* slice) {
                     reduced = 255; // an opaque foreground pixel stays opaque
                 else
                     reduced = std::max(a - k, 0);
-                *dst = (uint8_t)reduced;
+                m = (uint8_t)reduced;
             }
             if (keyOut) {
                 int o;
@@ -47,15 +50,9 @@ int CombineKeyInWorker(CJobSlice* slice) {
                     o = std::max(a, k);
                 else
                     o = std::max(k - a, 0);
-                *out = (uint8_t)o;
-                out.Next();
+                out[x * keyOutMatte.step] = (uint8_t)o;
             }
-            dst.Next();
-            in.Next();
         }
-        dst.NextRow();
-        in.NextRow();
-        out.NextRow();
     }
     return 1;
 }

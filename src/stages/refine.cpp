@@ -28,12 +28,13 @@ int RefineWorker(CJobSlice* slice) {
     const double bc = keyer->params.separationColor[2];
     const double lc = std::sqrt(rc * rc + gc * gc + bc * bc);
 
-    ConstBandCursor p(keyer->foregroundImage, slice);
+    const ConstBandRows fg(keyer->foregroundImage, slice);
 
     double sumRed = 0.0, sumGreen = 0.0, sumBlue = 0.0;
     uint64_t count = 0;
-    for (int row = 0; row < slice->rows; ++row) {
-        for (int col = 0; col < slice->width; ++col) {
+    for (int32_t row = 0; row < slice->rows; ++row) {
+        const uint8_t* p = fg.Row(row);
+        for (int32_t x = 0; x < slice->width; ++x, p += fg.step) {
             const double r = p[0];
             const double g = p[1];
             const double b = p[2];
@@ -45,9 +46,7 @@ int RefineWorker(CJobSlice* slice) {
                 sumBlue += b;
                 ++count;
             }
-            p.Next();
         }
-        p.NextRow();
     }
 
     if (!slice->Lock()) return 0;

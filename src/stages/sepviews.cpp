@@ -17,65 +17,50 @@ enum SeparationViewIndex {
     kViewFgOnBlack = 3,
 };
 
-inline void CopyColour(uint8_t* dst, const uint8_t* src) {
-    dst[0] = src[0];
-    dst[1] = src[1];
-    dst[2] = src[2];
-}
-
-inline void SetColour(uint8_t* dst, uint8_t red, uint8_t green, uint8_t blue) {
-    dst[0] = red;
-    dst[1] = green;
-    dst[2] = blue;
-}
-
 int SeparationViewWorker(CJobSlice* slice) {
     if (!slice->ready) return 0;
     const CKeyer* keyer = static_cast<const CKeyer*>(slice->context);
     const int32_t view = keyer->separationView;
     if (view < kViewFgOnBg || view > kViewFgOnBlack) return 1; // nothing to show
 
-    const uint16_t width = slice->width;
-    ConstBandCursor matte(keyer->matteImage, slice);
-    ConstBandCursor fg(keyer->foregroundImage, slice);
-    ConstBandCursor bg(keyer->backgroundImage, slice);
-    BandCursor out(keyer->outputImage, slice);
+    const ConstBandRows matte(keyer->matteImage, slice);
+    const ConstBandRows fg(keyer->foregroundImage, slice);
+    const ConstBandRows bg(keyer->backgroundImage, slice);
+    const BandRows out(keyer->outputImage, slice);
 
-    for (uint16_t row = 0; row < slice->rows; ++row) {
-        for (uint16_t col = 0; col < width; ++col) {
-            const bool foreground = *matte != 0;
+    for (int32_t row = 0; row < slice->rows; ++row) {
+        const uint8_t* m = matte.Row(row);
+        const uint8_t* f = fg.Row(row);
+        const uint8_t* b = bg.Row(row);
+        uint8_t* o = out.Row(row);
+        for (int32_t x = 0; x < slice->width; ++x, o += out.step) {
+            const bool foreground = m[x * matte.step] != 0;
+            const uint8_t* fgPixel = f + x * fg.step;
+            const uint8_t* bgPixel = b + x * bg.step;
             switch (view) {
             case kViewFgOnBg:
-                CopyColour(out.p, foreground ? fg.p : bg.p);
+                CopyRgb(o, foreground ? fgPixel : bgPixel);
                 break;
             case kViewBlackOnGray:
                 if (foreground)
-                    SetColour(out.p, 0, 0, 0);
+                    PaintRgb(o, 0, 0, 0);
                 else
-                    SetColour(out.p, 160, 160, 160);
+                    PaintRgb(o, 160, 160, 160);
                 break;
             case kViewBlackOnBg:
                 if (foreground)
-                    SetColour(out.p, 0, 0, 0);
+                    PaintRgb(o, 0, 0, 0);
                 else
-                    CopyColour(out.p, bg.p);
+                    CopyRgb(o, bgPixel);
                 break;
             default:
                 if (foreground)
-                    CopyColour(out.p, fg.p);
+                    CopyRgb(o, fgPixel);
                 else
-                    SetColour(out.p, 0, 0, 0);
+                    PaintRgb(o, 0, 0, 0);
                 break;
             }
-            matte.Next();
-            fg.Next();
-            bg.Next();
-            out.Next();
         }
-        matte.NextRow();
-        fg.NextRow();
-        bg.NextRow();
-        out.NextRow();
     }
     return 1;
 }
@@ -85,28 +70,22 @@ int TransparencyViewWorker(CJobSlice* slice) {
     const CKeyer* keyer = static_cast<const CKeyer*>(slice->context);
     // The backing colour's blue, truncated to a byte.
     const double backingBlue = keyer->defaultParams.separationColor[2];
-    uint8_t blue = 0;
-    if (backingBlue >= 255.0)
-        blue = 255;
-    else if (backingBlue > 0.0)
-        blue = (uint8_t)backingBlue;
+    const uint8_t blue = ClampToByte(backingBlue);
 
-    const uint16_t width = slice->width;
-    ConstBandCursor matte(keyer->matteImage, slice);
-    BandCursor out(keyer->outputImage, slice);
-
-    for (uint16_t row = 0; row < slice->rows; ++row) {
-        for (uint16_t col = 0; col < width; ++col, matte.Next(), out.Next()) {
-            const uint8_t m = *matte;
-            if (m != 0) {
-                const uint8_t level = (uint8_t)(255 - m);
-                SetColour(out.p, 0, level, level);
+    const ConstBandRows matte(keyer->matteImage, slice);
+    const BandRows out(keyer->outputImage, slice);
+    for (int32_t row = 0; row < slice->rows; ++row) {
+        const uint8_t* m = matte.Row(row);
+        uint8_t* o = out.Row(row);
+        for (int32_t x = 0; x < slice->width; ++x, o += out.step) {
+            const uint8_t a = m[x * matte.step];
+            if (a != 0) {
+                const uint8_t level = (uint8_t)(255 - a);
+                PaintRgb(o, 0, level, level);
             } else {
-                SetColour(out.p, 0, 0, blue);
+                PaintRgb(o, 0, 0, blue);
             }
         }
-        matte.NextRow();
-        out.NextRow();
     }
     return 1;
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 // Results of CKeyer::ComputeShadingLimits. Tints are indexed 0 = blue,
 // 1 = green, 2 = red.
@@ -46,6 +47,47 @@ inline double ShadingRatioOfBytes(const ShadingLimits& limits, const uint8_t* rg
     const double sum = v[2] + v[1] + v[0];
     return ShadingRatio(limits, v, sum, dominant, smallest);
 }
+
+// The shading ratio of byte pixels from four tables filled by the very
+// expressions of ShadingRatio: each quotient by the one byte or byte sum it
+// depends on, +inf where its comparison fails (never the smaller).
+struct ShadingRatioTable {
+    void Build(const ShadingLimits& limits, int32_t dominantIn, int32_t smallestIn) {
+        dominant = dominantIn;
+        smallest = smallestIn;
+        const double none = std::numeric_limits<double>::infinity();
+        for (int i = 0; i < 256; ++i) {
+            const double v = i;
+            shadowByLevel[i] = v < limits.shadowLevel ? v / limits.shadowLevel : 1.0;
+            lightByLevel[i] = v > limits.lightLevel ? limits.lightLevel / v : 1.0;
+        }
+        for (int i = 0; i < 766; ++i) {
+            const double sum = i;
+            shadowBySum[i] = limits.shadowSum > sum ? sum / limits.shadowSum : none;
+            lightBySum[i] = limits.lightSum < sum ? limits.lightSum / sum : none;
+        }
+    }
+
+    // v holds the pixel's channels (0 = blue, 1 = green, 2 = red) as bytes.
+    double Ratio(const int* v, int sum) const {
+        double qs = shadowByLevel[v[dominant]];
+        if (shadowBySum[sum] < qs) qs = shadowBySum[sum];
+        double ql = lightByLevel[v[smallest]];
+        if (lightBySum[sum] < ql) ql = lightBySum[sum];
+        return qs - ql + 1.0;
+    }
+    double RatioOfBytes(const uint8_t* rgb) const {
+        const int v[3] = {rgb[2], rgb[1], rgb[0]};
+        return Ratio(v, v[0] + v[1] + v[2]);
+    }
+
+    int32_t dominant;
+    int32_t smallest;
+    double shadowByLevel[256];
+    double lightByLevel[256];
+    double shadowBySum[766];
+    double lightBySum[766];
+};
 
 // Row y of the smoothed shading ratios (one float per frame pixel, rows of
 // frameWidth), from column x; null when there are none (buffer null).

@@ -6,12 +6,6 @@
 #include "stages/band_cursor.h"
 #include "stages/shading.h"
 
-static inline void Paint(uint8_t* out, uint8_t red, uint8_t green, uint8_t blue) {
-    out[0] = red;
-    out[1] = green;
-    out[2] = blue;
-}
-
 // Walks the band of one slice and paints every pixel with the view's colour
 // for its key-in value, shading ratio and matte.
 template <typename PaintRatio>
@@ -20,37 +14,29 @@ static int ViewWorker(CJobSlice* slice, uint8_t neutral, PaintRatio paintRatio) 
     CKeyer* keyer = static_cast<CKeyer*>(slice->context);
     ShadingLimits limits;
     if (!keyer->ComputeShadingLimits(limits)) return 0;
-    const int32_t dominant = keyer->channelOrder[0];
-    const int32_t smallest = keyer->channelOrder[2];
+    ShadingRatioTable shading;
+    shading.Build(limits, keyer->channelOrder[0], keyer->channelOrder[2]);
 
-    const uint16_t x0 = uint16_t(slice->x);
-    const uint16_t y0 = uint16_t(slice->y);
-    const uint16_t w = slice->width;
     const float* smoothed = keyer->smoothBgShadow ? keyer->shadingBuffer : nullptr;
-    ConstBandCursor fg(keyer->foregroundImage, slice);
-    ConstBandCursor matte(keyer->matteImage, slice);
-    BandCursor out(keyer->outputImage, slice);
-    ConstBandCursor keyIn(keyer->hasKeyIn ? keyer->keyInMatte : nullptr, slice);
+    const ConstBandRows fg(keyer->foregroundImage, slice);
+    const ConstBandRows matte(keyer->matteImage, slice);
+    const BandRows out(keyer->outputImage, slice);
+    const ConstBandRows keyIn(keyer->hasKeyIn ? keyer->keyInMatte : nullptr, slice);
 
     for (int32_t row = 0; row < slice->rows; ++row) {
-        const float* ratioRow = SmoothedRatioRow(smoothed, keyer->width, x0, y0 + row);
-        for (int32_t col = 0; col < w; ++col) {
-            if (keyIn.p && *keyIn == 255) {
-                Paint(out.p, neutral, neutral, neutral);
+        const float* ratio = SmoothedRatioRow(smoothed, keyer->width, slice->x, slice->y + row);
+        const uint8_t* f = fg.Row(row);
+        const uint8_t* m = matte.Row(row);
+        const uint8_t* k = keyIn.Row(row);
+        uint8_t* o = out.Row(row);
+        for (int32_t x = 0; x < slice->width; ++x, o += out.step) {
+            if (k && k[x * keyIn.step] == 255) {
+                PaintRgb(o, neutral, neutral, neutral);
             } else {
-                const double r = ratioRow ? double(ratioRow[col])
-                                          : ShadingRatioOfBytes(limits, fg.p, dominant, smallest);
-                paintRatio(out.p, r, *matte);
+                const double r = ratio ? double(ratio[x]) : shading.RatioOfBytes(f + x * fg.step);
+                paintRatio(o, r, m[x * matte.step]);
             }
-            fg.Next();
-            matte.Next();
-            out.Next();
-            keyIn.Next();
         }
-        fg.NextRow();
-        matte.NextRow();
-        out.NextRow();
-        keyIn.NextRow();
     }
     return 1;
 }
@@ -60,14 +46,14 @@ static int ShadowsWorker(CJobSlice* slice) {
         if (r < 1) {
             if (m != 0) {
                 const uint8_t v = ClampToByte(255 * r);
-                Paint(out, v, v, v);
+                PaintRgb(out, v, v, v);
             } else {
                 const double r2 = r * r;
                 const uint8_t v = ClampToByte(255 * (r2 * r2));
-                Paint(out, v, v, 255);
+                PaintRgb(out, v, v, 255);
             }
         } else {
-            Paint(out, 255, 255, 255);
+            PaintRgb(out, 255, 255, 255);
         }
     });
 }
@@ -78,13 +64,13 @@ static int LightsWorker(CJobSlice* slice) {
             const double g = (r - 1) * 255;
             if (m != 0) {
                 const uint8_t up = ClampToByte(100 + g);
-                Paint(out, up, up, ClampToByte(100 - g));
+                PaintRgb(out, up, up, ClampToByte(100 - g));
             } else {
                 const uint8_t up = ClampToByte(100 + 4 * g);
-                Paint(out, up, ClampToByte(100 - 4 * g), up);
+                PaintRgb(out, up, ClampToByte(100 - 4 * g), up);
             }
         } else {
-            Paint(out, 100, 100, 100);
+            PaintRgb(out, 100, 100, 100);
         }
     });
 }

@@ -14,11 +14,10 @@ int GradeTransparencyWorker(CJobSlice* slice) {
     if (!slice->ready) return 0;
     const CKeyer* keyer = static_cast<const CKeyer*>(slice->context);
     const KeyerParams params(keyer->params);
-    int32_t order[3];
-    for (int i = 0; i < 3; ++i) {
-        order[i] = keyer->channelOrder[i];
-        if (order[i] < 0 || order[i] > 2) return 0;
-    }
+    // The similarity of each channel stands on its own, so they are taken in
+    // channel order; the ranking must still name channels.
+    for (int i = 0; i < 3; ++i)
+        if (keyer->channelOrder[i] < 0 || keyer->channelOrder[i] > 2) return 0;
 
     // Transparency colour by channel index (0 blue, 1 green, 2 red).
     double tc[3];
@@ -29,22 +28,20 @@ int GradeTransparencyWorker(CJobSlice* slice) {
     const double threshold = params.transparencyThreshold;
     const double strength = params.transparencyStrength;
 
-    const uint16_t width = slice->width;
-    ConstBandCursor src(keyer->foregroundImage, slice);
-    BandCursor dst(keyer->matteImage, slice);
-
-    for (uint16_t row = 0; row < slice->rows; ++row) {
-        for (uint16_t col = 0; col < width; ++col, src.Next(), dst.Next()) {
-            if (*dst == 0) continue;
+    const ConstBandRows fg(keyer->foregroundImage, slice);
+    const BandRows matte(keyer->matteImage, slice);
+    for (int32_t row = 0; row < slice->rows; ++row) {
+        const uint8_t* src = fg.Row(row);
+        uint8_t* dst = matte.Row(row);
+        for (int32_t x = 0; x < slice->width; ++x) {
+            uint8_t& a = dst[x * matte.step];
+            if (a == 0) continue;
             double c[3];
-            c[kChannelRed] = src[0];
-            c[kChannelGreen] = src[1];
-            c[kChannelBlue] = src[2];
+            LoadChannels(src + x * fg.step, c);
             const double s = c[kChannelRed] + c[kChannelGreen] + c[kChannelBlue];
 
             double rel[3];
-            for (int j = 0; j < 3; ++j) {
-                const int32_t i = order[j];
+            for (int i = 0; i < 3; ++i) {
                 const double d = s * tc[i];
                 double ri;
                 if (d > 1e-8)
@@ -68,17 +65,13 @@ int GradeTransparencyWorker(CJobSlice* slice) {
                 v = std::sqrt((m - threshold) / (1.0 - threshold)) * m;
             v = v * strength;
 
-            uint8_t alpha;
             if (v >= 1.0)
-                alpha = 0;
+                a = 0;
             else if (v <= 0.008)
-                alpha = 255;
+                a = 255;
             else
-                alpha = (uint8_t)((1.0 - v) * 255.0);
-            *dst = alpha;
+                a = (uint8_t)((1.0 - v) * 255.0);
         }
-        src.NextRow();
-        dst.NextRow();
     }
     return 1;
 }

@@ -21,49 +21,69 @@ std::vector<int> V(const RECT& r) {
 
 // ------------------------------------------------------------------ rectangles
 
-TEST(RectHelpers, SetEmptyIntersectOffsetEqualPoint) {
-    RECT rect, out;
-    EXPECT_TRUE(SetRect(&rect, 1, 2, 3, 4));
-    EXPECT_EQ(V(rect), (std::vector<int>{1, 2, 3, 4}));
-    EXPECT_FALSE(IsRectEmpty(&rect));
-    EXPECT_TRUE(SetRectEmpty(&rect));
-    EXPECT_EQ(V(rect), (std::vector<int>{0, 0, 0, 0}));
-    EXPECT_FALSE(SetRect(nullptr, 0, 0, 1, 1));
-    // Empty when right or bottom is not beyond left or top; one pixel is not.
-    for (RECT r : {RECT{0, 0, 0, 0}, RECT{5, 0, 5, 10}, RECT{5, 0, 4, 10}, RECT{0, 7, 10, 7}})
-        EXPECT_TRUE(IsRectEmpty(&r)) << r.left << "," << r.top << "," << r.right << "," << r.bottom;
-    RECT single{5, 7, 6, 8};
-    EXPECT_FALSE(IsRectEmpty(&single));
-    EXPECT_TRUE(IsRectEmpty(nullptr));
+TEST(RectHelpers, EmptyIntersectOffsetEqualAndPoint) {
+    // Right and bottom are exclusive: empty unless beyond left and top.
+    const struct {
+        RECT r;
+        BOOL empty;
+    } empties[] = {{{0, 0, 0, 0}, TRUE},  {{5, 0, 5, 10}, TRUE}, {{5, 0, 4, 10}, TRUE},
+                   {{0, 7, 10, 7}, TRUE}, {{0, 7, 10, 6}, TRUE}, {{5, 7, 6, 8}, FALSE}};
+    for (const auto& c : empties)
+        EXPECT_EQ(IsRectEmpty(&c.r), c.empty)
+            << V(c.r)[0] << "," << V(c.r)[1] << "," << V(c.r)[2] << "," << V(c.r)[3];
 
-    RECT a{0, 0, 10, 10}, b{5, -3, 20, 8}, touching{10, 0, 20, 10}, empty{3, 3, 3, 6};
-    EXPECT_TRUE(IntersectRect(&out, &a, &b));
-    EXPECT_EQ(V(out), (std::vector<int>{5, 0, 10, 8}));
-    out = {1, 1, 2, 2}; // touching edges do not overlap (right is exclusive)
-    EXPECT_FALSE(IntersectRect(&out, &a, &touching));
-    EXPECT_EQ(V(out), (std::vector<int>{0, 0, 0, 0}));
-    out = {1, 1, 2, 2}; // an empty source gives an empty result even inside the other
-    EXPECT_FALSE(IntersectRect(&out, &a, &empty));
-    EXPECT_EQ(V(out), (std::vector<int>{0, 0, 0, 0}));
-    EXPECT_FALSE(IntersectRect(nullptr, &a, &b));
+    const struct {
+        RECT a, b;
+        BOOL overlap;
+        RECT out; // (0, 0, 0, 0) without overlap
+    } intersections[] = {
+        {{0, 0, 10, 10}, {5, -3, 20, 8}, TRUE, {5, 0, 10, 8}},
+        {{5, -3, 20, 8}, {0, 0, 10, 10}, TRUE, {5, 0, 10, 8}},
+        {{2, 3, 4, 5}, {0, 0, 10, 10}, TRUE, {2, 3, 4, 5}},
+        {{0, 0, 10, 10}, {10, 0, 20, 10}, FALSE, {}}, // touching edges do not overlap
+        {{10, 0, 20, 10}, {0, 0, 10, 10}, FALSE, {}},
+        {{0, 0, 10, 10}, {0, 10, 10, 20}, FALSE, {}},
+        {{0, 10, 10, 20}, {0, 0, 10, 10}, FALSE, {}},
+        {{0, 0, 10, 10}, {3, 3, 3, 6}, FALSE, {}}, // an empty source, even inside
+        {{3, 3, 3, 6}, {0, 0, 10, 10}, FALSE, {}}};
+    for (const auto& c : intersections) {
+        RECT out = {1, 1, 2, 2};
+        EXPECT_EQ(IntersectRect(&out, &c.a, &c.b), c.overlap);
+        EXPECT_EQ(V(out), V(c.out))
+            << V(c.a)[0] << "," << V(c.a)[1] << " / " << V(c.b)[0] << "," << V(c.b)[1];
+    }
+    RECT a{0, 0, 10, 10}, b{5, -3, 20, 8};
     EXPECT_TRUE(IntersectRect(&a, &a, &b)); // the destination may be a source
     EXPECT_EQ(V(a), (std::vector<int>{5, 0, 10, 8}));
 
-    rect = {1, 2, 3, 4};
+    RECT rect;
+    EXPECT_TRUE(SetRect(&rect, 1, 2, 3, 4));
+    EXPECT_EQ(V(rect), (std::vector<int>{1, 2, 3, 4}));
     EXPECT_TRUE(OffsetRect(&rect, -1, 10));
     EXPECT_EQ(V(rect), (std::vector<int>{0, 12, 2, 14}));
-    EXPECT_FALSE(OffsetRect(nullptr, 1, 1));
-    RECT same{0, 12, 2, 14}, other{0, 12, 2, 15};
+    RECT same{0, 12, 2, 14};
     EXPECT_TRUE(EqualRect(&rect, &same));
-    EXPECT_FALSE(EqualRect(&rect, &other));
-    EXPECT_FALSE(EqualRect(&rect, nullptr));
+    for (RECT other :
+         {RECT{1, 12, 2, 14}, RECT{0, 13, 2, 14}, RECT{0, 12, 3, 14}, RECT{0, 12, 2, 15}})
+        EXPECT_FALSE(EqualRect(&rect, &other)) << V(other)[0] << "," << V(other)[3];
+    EXPECT_TRUE(SetRectEmpty(&rect));
+    EXPECT_EQ(V(rect), (std::vector<int>{0, 0, 0, 0}));
 
     RECT box{10, 20, 30, 40};
-    EXPECT_TRUE(PtInRect(&box, POINT{10, 20}));
-    EXPECT_TRUE(PtInRect(&box, POINT{29, 39}));
-    for (POINT p : {POINT{30, 25}, POINT{15, 40}, POINT{9, 25}})
-        EXPECT_FALSE(PtInRect(&box, p)) << p.x << "," << p.y;
-    EXPECT_FALSE(PtInRect(nullptr, POINT{15, 25}));
+    const struct {
+        POINT p;
+        BOOL inside;
+    } points[] = {{{10, 20}, TRUE},  {{29, 39}, TRUE}, {{30, 25}, FALSE},
+                  {{15, 40}, FALSE}, {{9, 25}, FALSE}, {{15, 19}, FALSE}};
+    for (const auto& c : points)
+        EXPECT_EQ(PtInRect(&box, c.p), c.inside) << c.p.x << "," << c.p.y;
+
+    // A null rectangle makes every helper fail (and counts as empty).
+    EXPECT_EQ(std::vector<BOOL>({SetRect(nullptr, 0, 0, 1, 1), SetRectEmpty(nullptr),
+                                 IsRectEmpty(nullptr), IntersectRect(nullptr, &a, &b),
+                                 IntersectRect(&rect, nullptr, &b), OffsetRect(nullptr, 1, 1),
+                                 EqualRect(&rect, nullptr), PtInRect(nullptr, POINT{15, 25})}),
+              std::vector<BOOL>({FALSE, FALSE, TRUE, FALSE, FALSE, FALSE, FALSE, FALSE}));
 }
 
 // --------------------------------------------------------------------- threads
@@ -106,6 +126,9 @@ TEST(Threads, BadSetsFailAndHandlesCloseWhileRunning) {
     EXPECT_EQ(WaitForAnyThread(none, 0), -1);
     EXPECT_EQ(WaitForAllThreads(none, 1), kWaitFailed);
     EXPECT_EQ(WaitForAllThreads(none, 0), kWaitDone);
+    std::vector<ThreadHandle> tooMany(kMaxWaitHandles + 1, nullptr);
+    EXPECT_EQ(WaitForAnyThread(tooMany.data(), kMaxWaitHandles + 1), -1);
+    EXPECT_EQ(WaitForAllThreads(tooMany.data(), kMaxWaitHandles + 1), kWaitFailed);
     EXPECT_EQ(StartThread(nullptr, nullptr), nullptr);
     EXPECT_EQ(CloseThreadHandle(nullptr), 0);
 

@@ -56,17 +56,17 @@ void ExpectSame(const KeyerParams& a, const KeyerParams& b, const char* what) {
 #define ORVO_SAME(f) EXPECT_EQ(a.f, b.f) << what << ": " #f;
 #define ORVO_SAME3(f) ORVO_SAME(f[0]) ORVO_SAME(f[1]) ORVO_SAME(f[2])
     ORVO_SAME3(bgCorrectionColor)
-    ORVO_SAME(bgCorrectionStrength) ORVO_SAME(bgCorrectionBrightness) ORVO_SAME(bgCorrectionMode)
-        ORVO_SAME3(separationColor) ORVO_SAME(separationLevel) ORVO_SAME(separationDeviation)
-            ORVO_SAME3(transparencyColor) ORVO_SAME(transparencyStrength)
-                ORVO_SAME(transparencyThreshold) ORVO_SAME3(shadowColor) ORVO_SAME(shadowChroma)
-                    ORVO_SAME(shadowBrightness) ORVO_SAME3(lightColor) ORVO_SAME(lightChroma)
-                        ORVO_SAME(lightBrightness) ORVO_SAME3(reflectionColor)
-                            ORVO_SAME(reflectionChroma) ORVO_SAME(reflectionBrightness)
-                                ORVO_SAME(reflectionStrength) ORVO_SAME3(backingChromaticity)
-                                    ORVO_SAME3(fgCorrectionColor) ORVO_SAME(fgCorrectionStrength)
-                                        ORVO_SAME(fgCorrectionBrightness)
-                                            ORVO_SAME(fgCorrectionMode) ORVO_SAME(transparencyEdge)
+    ORVO_SAME(bgCorrectionStrength)
+    ORVO_SAME(bgCorrectionBrightness) ORVO_SAME(bgCorrectionMode) ORVO_SAME3(separationColor)
+        ORVO_SAME(separationLevel) ORVO_SAME(separationDeviation) ORVO_SAME3(transparencyColor)
+            ORVO_SAME(transparencyStrength) ORVO_SAME(transparencyThreshold) ORVO_SAME3(shadowColor)
+                ORVO_SAME(shadowChroma) ORVO_SAME(shadowBrightness) ORVO_SAME3(lightColor)
+                    ORVO_SAME(lightChroma) ORVO_SAME(lightBrightness) ORVO_SAME3(reflectionColor)
+                        ORVO_SAME(reflectionChroma) ORVO_SAME(reflectionBrightness)
+                            ORVO_SAME(reflectionStrength) ORVO_SAME3(backingChromaticity)
+                                ORVO_SAME3(fgCorrectionColor) ORVO_SAME(fgCorrectionStrength)
+                                    ORVO_SAME(fgCorrectionBrightness) ORVO_SAME(fgCorrectionMode)
+                                        ORVO_SAME(transparencyEdge)
 #undef ORVO_SAME3
 #undef ORVO_SAME
 }
@@ -209,8 +209,6 @@ TEST(ConvertParams, EachRowFillsItsOwnField) {
 }
 
 TEST(ConvertParams, RowsNameEveryParameterOnce) {
-    EXPECT_EQ(kRegisteredParamCount, 40);
-    EXPECT_EQ(kParamCount, 41);
     for (const ParamRow& row : kParamTable) {
         EXPECT_EQ(FindParamRow(row.index), &row);
         EXPECT_EQ(FindParamRowByKey(row.key), &row) << row.key;

@@ -1,7 +1,9 @@
 // Separation mask: dominance test, angle test, the colour and crop edge cases.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <vector>
 
 #include "keyer/keyer.h"
 #include "support/keyer_frames.h"
@@ -54,6 +56,10 @@ TEST(Separation, PixelByPixel) {
         // cosine 0.577 < 1; (90, 100, 120) has blue leading.
         {0.0, 0, kBlue, {100, 100, 100}, 1},
         {0.0, 0, kBlue, {90, 100, 120}, 0},
+        // Red leads (q = (200, 104.7, 0)) but a ranking naming blue twice
+        // never compares it: backing; ranked properly the angle decides.
+        {0.0, 0, {kChannelGreen, kChannelBlue, kChannelBlue}, {200, 250, 0}, 0},
+        {0.0, 0, kGreen, {200, 250, 0}, 1},
         {0.0, 50, kGreen, {0, 0, 0}, 0}, // black is backing
         {0.0, -10, kGreen, {0, 0, 0}, 0},
     };
@@ -120,4 +126,55 @@ TEST(Separation, Crop) {
     EXPECT_NE(h.keyer.Separate(), 0);
     h.ExpectMatte(h.keyer.cropRect, 0, 5);
     EXPECT_EQ(Flags(h.keyer), 0);
+}
+
+TEST(Separation, EveryRankingSeparatesAlike) {
+    // With a whole-numbered separation colour the arithmetic is exact up to
+    // the final division, so swapping the channels of the frame, the colour
+    // and the ranking together gives the same mask. A ranking that names a
+    // channel twice never passes the dominance test: the angle test decides.
+    const int w = 67, h = 9;
+    std::vector<uint8_t> pixels(size_t(w) * h * 3);
+    uint32_t seed = 99;
+    for (size_t i = 0; i < pixels.size(); i += 3) {
+        seed = seed * 1664525u + 1013904223u;
+        const int g = 100 + int(seed >> 25); // near the backing half the time
+        pixels[i] = uint8_t(seed >> 24 & 1 ? 40 + (seed >> 8 & 15) : seed >> 8);
+        pixels[i + 1] = uint8_t(seed >> 24 & 2 ? g : seed >> 16);
+        pixels[i + 2] = uint8_t(seed >> 24 & 4 ? 60 + (seed >> 12 & 31) : seed >> 4);
+    }
+    const double colour[3] = {40, 190, 60};
+    auto mask = [&](const int* perm, std::array<int, 3> order, double level) {
+        SeparationFixture f(w, h);
+        f.keyer.params.separationLevel = level;
+        f.keyer.params.separationDeviation = 0.02;
+        for (int i = 0; i < 3; ++i) {
+            f.keyer.params.separationColor[i] = colour[perm[i]];
+            f.keyer.channelOrder[i] = order[i];
+        }
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const uint8_t* p = &pixels[(size_t(y) * w + x) * 3];
+                KeyerFrames::SetRgb(f.Fg(x, y), p[perm[0]], p[perm[1]], p[perm[2]]);
+            }
+        EXPECT_NE(f.keyer.Separate(), 0);
+        return std::vector<uint8_t>(f.matte.pixels, f.matte.pixels + w * h);
+    };
+    const int same[3] = {0, 1, 2};
+    const std::vector<uint8_t> base = mask(same, kGreen, 20);
+    EXPECT_NE(std::count(base.begin(), base.end(), 0), 0);
+    EXPECT_NE(std::count(base.begin(), base.end(), 1), 0);
+    int perm[3] = {0, 1, 2};
+    do {
+        // Channel index c sits at byte 2 - c; find where each old byte went.
+        std::array<int, 3> order;
+        for (int j = 0; j < 3; ++j) {
+            const int oldByte = 2 - kGreen[j];
+            order[j] = 2 - int(std::find(perm, perm + 3, oldByte) - perm);
+        }
+        SCOPED_TRACE(testing::Message() << "ranking " << order[0] << order[1] << order[2]);
+        EXPECT_EQ(mask(perm, order, 20), base);
+    } while (std::next_permutation(perm, perm + 3));
+    EXPECT_EQ(mask(same, {1, 1, 1}, 0), mask(same, kGreen, 50));
+    EXPECT_NE(mask(same, kGreen, 0), mask(same, kGreen, 50));
 }

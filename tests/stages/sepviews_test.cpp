@@ -114,6 +114,16 @@ TEST(QuickComposite, ForegroundOverBackgroundWithoutBlending) {
     EXPECT_EQ(f.out, view.out);
     EXPECT_EQ(std::vector<uint8_t>(f.matte.pixels, f.matte.pixels + 12),
               std::vector<uint8_t>(view.matte.pixels, view.matte.pixels + 12));
+    // A black separation colour separates nothing: the matte as it was decides.
+    ViewFixture black;
+    for (double& c : black.keyer.params.separationColor)
+        c = 0;
+    black.FillMatte(0);
+    black.Matte(2, 1) = 7;
+    ASSERT_NE(black.keyer.RenderQuickComposite(), 0);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(black.OutRgb(x, y), x == 2 && y == 1 ? black.FgRgb(x, y) : black.BgRgb(x, y));
 }
 
 TEST(QuickComposite, KeyInAndCrop) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "keyer/keyer.h"
+#include "stages/shading.h"
 #include "support/keyer_frames.h"
 
 namespace {
@@ -121,4 +122,32 @@ TEST(ShadingViews, SmoothingAndADirtyChain) {
     EXPECT_EQ(Flags(g.keyer), 110);
     EXPECT_EQ(g.Matte(0, 0), 0);
     EXPECT_NE(g.Matte(3, 3), 0);
+}
+
+TEST(ShadingRatioTable, GivesTheRatioOfEveryPixel) {
+    // Limits that put every comparison on both sides, a black backing's
+    // negative light limits, and ones that no byte pixel reaches.
+    const ShadingLimits limits[] = {
+        {160, 100, 240, 500, 0, {}, {}},
+        {37.5, 254.5, 0.5, 764.5, 0, {}, {}},
+        {0, -3, -1, -2, 0, {}, {}},
+        {300, 300, 900, 900, 0, {}, {}},
+    };
+    for (const ShadingLimits& l : limits)
+        for (int dominant = 0; dominant < 3; ++dominant) {
+            const int smallest = 2 - dominant;
+            ShadingRatioTable table;
+            table.Build(l, dominant, smallest);
+            uint32_t seed = 7;
+            for (int i = 0; i < 60000; ++i) {
+                seed = seed * 1664525u + 1013904223u;
+                const uint8_t rgb[3] = {uint8_t(seed >> 8), uint8_t(seed >> 16),
+                                        uint8_t(seed >> 24)};
+                const double expected = ShadingRatioOfBytes(l, rgb, dominant, smallest);
+                const double got = table.RatioOfBytes(rgb);
+                ASSERT_TRUE(got == expected || (got != got && expected != expected))
+                    << l.shadowLevel << " " << int(rgb[0]) << "," << int(rgb[1]) << ","
+                    << int(rgb[2]) << ": " << got << " vs " << expected;
+            }
+        }
 }

@@ -30,7 +30,10 @@ TEST(ToolProgram, KeysAStillWithItsOwnChoicesAndSaysSo) {
     ASSERT_EQ(r.status, 0) << r.err;
     // The automatic choices and the summary, one line each, on stderr.
     EXPECT_TRUE(Contains(r.err, "orvo: key colour ")) << r.err;
-    EXPECT_TRUE(Contains(r.err, "is 256x80, the foreground 128x40: scaled to cover")) << r.err;
+    EXPECT_TRUE(Contains(
+        r.err,
+        "is 256x80, the foreground 128x40: scaled to cover the frame, centred (--bg-fit cover;"))
+        << r.err;
     EXPECT_TRUE(Contains(r.err, "orvo: 1 frame in ")) << r.err;
     EXPECT_TRUE(Contains(r.err, "fps) -> " + s.dir / "out.png")) << r.err;
     EXPECT_EQ(r.out, "");
@@ -59,11 +62,11 @@ TEST(ToolProgram, ListsParametersWithSnakeNames) {
     EXPECT_TRUE(Contains(rows[14], "Transp. Strength") && Contains(rows[14], "transp_strength"));
     EXPECT_TRUE(Contains(rows[4], "11 (Composite)") && Contains(rows[4], "effect's own is 1"))
         << rows[4];
-    EXPECT_TRUE(Contains(rows[25], "FG Ligth Color"));
+    EXPECT_TRUE(Contains(rows[25], "FG Ligth Color") && Contains(rows[25], "fg_light_color"));
 }
 
 TEST(ToolProgram, HelpVersionAndAbout) {
-    RunResult r = RunOrvo({"key", "--help"});
+    RunResult r = RunOrvo({"KEY", "--help"});
     ASSERT_EQ(r.status, 0) << r.err;
     for (const char* part : {"--bg-fit", "11  Composite   (the default)", "Separ. Black on Gray",
                              "#RRGGBB", "x,y in pixels", "Exit status:", "3 the effect reported"})

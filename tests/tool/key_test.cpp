@@ -85,7 +85,7 @@ TEST(ToolKey, RefusedBeforeRenderingNamingTheProblem) {
         {"folder is a file", [&](KeyOptions& o) { o.out = s.dir / "sub/file/out.png"; },
          "\"" + s.dir / "sub/file" + "\" is not a folder"},
         {"unknown extension", [&](KeyOptions& o) { o.out = s.dir / "out.xyz"; },
-         "no image format for the extension \"xyz\""},
+         "cannot write \"" + s.dir / "out.xyz" + "\": no image format for its extension"},
         {"key-in size", [&](KeyOptions& o) { o.keyIn = s.dir / "small.png"; },
          "cannot use \"" + s.dir / "small.png" +
              "\" as key-in: it is 20x10, the foreground 128x40"},

@@ -74,8 +74,10 @@ TEST(ToolParams, NamesMatchCaseInsensitivelyAndExactly) {
     p.SetAssignment("transp_strength=120");
     EXPECT_EQ(p.Value("Transp. Strength").value, 120 << 16);
     EXPECT_TRUE(p.Value("Transp. Strength").given);
-    p.SetAssignment("separation_level=-3");
-    EXPECT_EQ(p.Value("Separation Level").value, -3);
+    p.SetAssignment("crop_size=300");
+    EXPECT_EQ(p.Value("Crop Size (pixel)").value, 300);
+    p.SetAssignment("FG_LIGHT_COLOR=4,5,6"); // the key spells it right
+    EXPECT_EQ(p.Value("FG Ligth Color").colour[1], 4);
     p.ApplyPreset(nlohmann::json{{"refl_suppress_red", 7}}, "preset");
     EXPECT_EQ(p.Value("Refl.Suppress Red").value, 7);
     m = UsageMessage([&] { p.SetAssignment("sep_deviaton=1"); });
@@ -244,8 +246,6 @@ TEST(ToolParams, SuggestionsAreForTyposOnly) {
         EXPECT_EQ(Closest(c.typed, words), c.expect) << c.typed;
     EXPECT_EQ(DidYouMean("kye", words), " (did you mean \"key\"?)");
     EXPECT_EQ(DidYouMean("xyz", words), "");
-    EXPECT_EQ(SnakeName("Refl.Suppress Red"), "refl_suppress_red");
-    EXPECT_EQ(SnakeName("Transp. Strength"), "transp_strength");
 }
 
 } // namespace

@@ -53,6 +53,19 @@ Effect::Effect(const std::string& modulePath) : host_(std::make_unique<harness::
     }
     PF_Err err = host_->Setup();
     if (err != 0) throw Failure("the plug-in failed to set up (error " + std::to_string(err) + ")");
+    // ORVO_THREADS limits the effect's worker threads (unset: one per processor).
+    if (const char* env = std::getenv("ORVO_THREADS"); env && *env) {
+        char* end = nullptr;
+        const long n = std::strtol(env, &end, 10);
+        if (*end != '\0' || n < 1 || n > 1024)
+            throw UsageError(std::string("ORVO_THREADS=\"") + env +
+                             "\": expected a whole number from 1 to 1024");
+        try {
+            host_->SetThreadCount(uint32_t(n));
+        } catch (const harness::Error& e) {
+            throw Failure(std::string("cannot set the thread count: ") + e.what());
+        }
+    }
 }
 
 Effect::~Effect() = default;

@@ -1,6 +1,7 @@
 // The real plug-in module, loaded and driven through the stand-in host.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>

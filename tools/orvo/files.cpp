@@ -11,6 +11,8 @@
 #include <csignal>
 #include <cstring>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -155,6 +157,38 @@ std::string TempPathFor(const std::string& path) {
 
 bool CommitTemp(const std::string& temp, const std::string& path) {
     return std::rename(temp.c_str(), path.c_str()) == 0;
+}
+
+bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
+                         std::string* why) {
+    const std::string temp = TempPathFor(path);
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        *why = std::strerror(errno);
+        return false;
+    }
+    const char* p = static_cast<const char*>(data);
+    size_t left = size;
+    int error = 0;
+    while (left > 0 && error == 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : ENOSPC;
+            break;
+        }
+        p += n;
+        left -= size_t(n);
+    }
+    if (error == 0 && ::fsync(fd) != 0 && errno != EINVAL) error = errno;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && !CommitTemp(temp, path)) error = errno;
+    if (error != 0) {
+        ::unlink(temp.c_str());
+        *why = std::strerror(error);
+        return false;
+    }
+    return true;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

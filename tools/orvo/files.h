@@ -29,6 +29,13 @@ void RemoveTempsOnInterrupt();
 // Renames `temp` to `path` (atomic on one file system); false with errno set on failure.
 bool CommitTemp(const std::string& temp, const std::string& path);
 
+// Writes `size` bytes to a temporary name beside `path`, flushes them to the
+// disk and renames the file to `path`; on any failure (a full disk, a
+// read-only folder) removes the temporary file and returns false with `why`
+// saying what failed. Nothing is ever left under `path` half-written.
+bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
+                         std::string* why);
+
 // True when both names lead to the same file (or, when `b` does not exist yet,
 // to the same normalised path).
 bool SameFile(const std::string& a, const std::string& b);

@@ -121,6 +121,20 @@ const char* BgFitName(BgFit fit) {
     return "none";
 }
 
+const char* BgFitDescription(BgFit fit) {
+    switch (fit) {
+    case BgFit::kCover:
+        return "scaled to cover the frame, centred";
+    case BgFit::kContain:
+        return "scaled to fit inside the frame, black bars";
+    case BgFit::kStretch:
+        return "stretched to the frame";
+    case BgFit::kNone:
+        break;
+    }
+    return "left as it is";
+}
+
 Frame FitBackground(const Frame& bg, int width, int height, BgFit fit) {
     if (fit == BgFit::kNone || (bg.width == width && bg.height == height)) return bg;
     const double sx = double(width) / bg.width, sy = double(height) / bg.height;

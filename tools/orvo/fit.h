@@ -14,6 +14,8 @@ enum class BgFit { kCover, kContain, kStretch, kNone };
 // error with a suggestion otherwise.
 BgFit ParseBgFit(const std::string& text);
 const char* BgFitName(BgFit fit);
+// What the fit does, for the line that tells the user ("scaled to cover the frame, centred").
+const char* BgFitDescription(BgFit fit);
 
 // `bg` brought to `width` x `height` the way `fit` says; kNone and a frame of
 // that size already are returned unchanged. Resampling is a separable

@@ -64,38 +64,6 @@ uint8_t UnitToByte(float v) {
     return uint8_t(v * 255.0f + 0.5f);
 }
 
-// Writes `bytes` to a new file `path`, checking every step up to the data
-// reaching the disk, so a short write (a full disk) is never taken for success.
-bool WriteWholeFile(const std::string& path, const std::vector<unsigned char>& bytes,
-                    std::string* why) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        *why = std::strerror(errno);
-        return false;
-    }
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            *why = n < 0 ? std::strerror(errno) : "short write";
-            ::close(fd);
-            return false;
-        }
-        done += size_t(n);
-    }
-    if (::fsync(fd) != 0 && errno != EINVAL) { // EINVAL: a file that cannot be synced (a pipe)
-        *why = std::strerror(errno);
-        ::close(fd);
-        return false;
-    }
-    if (::close(fd) != 0) {
-        *why = std::strerror(errno);
-        return false;
-    }
-    return true;
-}
-
 // Makes sure a file another library wrote has reached the disk.
 bool SyncFile(const std::string& path, std::string* why) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -217,21 +185,16 @@ Frame ReadImage(const std::string& path, FrameRole role, ReadNotes* notes) {
 }
 
 void CheckImageOutput(const std::string& path) {
-    auto out = OIIO::ImageOutput::create(path);
-    if (!out) {
-        std::string why = OneLine(OIIO::geterror());
-        throw UsageError("cannot write \"" + path + "\": no image format for its extension" +
-                         (why.empty() ? "" : " (" + why + ")"));
+    if (!OIIO::ImageOutput::create(path)) {
+        OIIO::geterror(); // the library's own wording adds nothing to ours
+        throw UsageError("cannot write \"" + path + "\": no image format for the extension \"" +
+                         Extension(path) + "\" (png, jpg, tif, exr, or a video: mov, mp4, mkv)");
     }
 }
 
 void WriteImage(const std::string& path, const Frame& frame) {
+    CheckImageOutput(path);
     auto out = OIIO::ImageOutput::create(path);
-    if (!out) {
-        std::string why = OneLine(OIIO::geterror());
-        throw UsageError("cannot write \"" + path + "\": no image format for its extension" +
-                         (why.empty() ? "" : " (" + why + ")"));
-    }
     const std::string format = out->format_name();
     const bool linear = format == "openexr" || format == "hdr";
     const int nch = out->supports("alpha") ? 4 : 3;
@@ -270,24 +233,28 @@ void WriteImage(const std::string& path, const Frame& frame) {
     const OIIO::TypeDesc type = linear ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8;
     const void* data = linear ? static_cast<const void*>(floats.data()) : bytes.data();
 
-    // Encode into memory where the format allows, then write the file
-    // ourselves with every result checked.
-    const std::string temp = TempPathFor(path);
-    const bool inMemory = out->supports("ioproxy");
+    // Encode into memory where the format allows, then write the file with
+    // every step checked; otherwise the library writes a temporary file that
+    // is synced before it is renamed.
     OIIO::Filesystem::IOVecOutput memory;
+    const bool inMemory = out->supports("ioproxy");
     if (inMemory) out->set_ioproxy(&memory);
+    const std::string temp = inMemory ? path : TempPathFor(path);
     bool ok = out->open(temp, layout) && out->write_image(type, data);
     ok = out->close() && ok;
     std::string why = ok ? "" : OneLine(out->geterror());
-    if (ok) ok = inMemory ? WriteWholeFile(temp, memory.buffer(), &why) : SyncFile(temp, &why);
-    if (!ok) {
-        std::remove(temp.c_str());
-        throw Failure("cannot write \"" + path + "\"" + (why.empty() ? "" : ": " + why));
+    if (ok && inMemory) {
+        ok = WriteFileAtomically(path, memory.buffer().data(), memory.buffer().size(), &why);
+    } else if (ok) {
+        ok = SyncFile(temp, &why);
+        if (ok && !CommitTemp(temp, path)) {
+            ok = false;
+            why = std::string("rename of the finished file failed: ") + std::strerror(errno);
+        }
     }
-    if (!CommitTemp(temp, path)) {
-        why = std::strerror(errno);
-        std::remove(temp.c_str());
-        throw Failure("cannot write \"" + path + "\": rename of the finished file failed: " + why);
+    if (!ok) {
+        if (!inMemory) std::remove(temp.c_str());
+        throw UsageError("cannot write \"" + path + "\"" + (why.empty() ? "" : ": " + why));
     }
 }
 

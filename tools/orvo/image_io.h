@@ -34,8 +34,8 @@ Frame ReadImage(const std::string& path, FrameRole role, ReadNotes* notes = null
 void CheckImageOutput(const std::string& path);
 
 // Writes RGBA (RGB for formats without alpha) to a temporary name and renames
-// it to `path` when complete; throws a failure naming the file otherwise
-// (a full disk included), leaving nothing under either name.
+// it to `path` when complete; otherwise (a full disk included) throws a usage
+// error naming the file and leaves nothing under either name.
 void WriteImage(const std::string& path, const Frame& frame);
 
 // True for formats that hold scene-linear float values (EXR, HDR).

@@ -67,7 +67,7 @@ void SavePreset(const std::string& path, const ParamSet& params) {
 bool MeasureKeyColour(const Frame& frame, uint8_t rgb[3]) {
     // Hue histogram of the strongly saturated pixels, in 5-degree bins.
     constexpr int kBins = 72;
-    std::vector<uint32_t> hues(size_t(frame.width) * size_t(frame.height), kBins);
+    std::vector<uint8_t> hues(size_t(frame.width) * size_t(frame.height), kBins);
     uint32_t counts[kBins] = {};
     const uint8_t* p = frame.px.data();
     for (size_t i = 0; i < hues.size(); ++i, p += 4) {
@@ -81,7 +81,7 @@ bool MeasureKeyColour(const Frame& frame, uint8_t rgb[3]) {
             h = double(b - r) / chroma + 2.0;
         else
             h = double(r - g) / chroma + 4.0;
-        hues[i] = std::min(uint32_t(kBins - 1), uint32_t(h * kBins / 6.0));
+        hues[i] = uint8_t(std::min(kBins - 1, int(h * kBins / 6.0)));
         ++counts[hues[i]];
     }
     // The dominant hue: the bin whose neighbourhood of three holds the most.
@@ -101,9 +101,9 @@ bool MeasureKeyColour(const Frame& frame, uint8_t rgb[3]) {
     uint32_t histogram[3][256] = {};
     p = frame.px.data();
     for (size_t i = 0; i < hues.size(); ++i, p += 4) {
-        const uint32_t h = hues[i];
+        const int h = hues[i];
         if (h == kBins) continue;
-        const int d = std::abs(int(h) - best);
+        const int d = std::abs(h - best);
         if (std::min(d, kBins - d) > 1) continue;
         for (int c = 0; c < 3; ++c)
             ++histogram[c][p[1 + c]];
@@ -171,19 +171,26 @@ void CheckOutputWritable(const std::string& out) {
     ::close(fd);
     ::unlink(probe.c_str());
     if (IsVideoPath(out)) return;
-    const std::string first = IsSequencePattern(out) ? FramePath(out, 1) : out;
-    if (Extension(first).empty() || !OIIO::ImageOutput::create(first))
-        throw UsageError("cannot write \"" + out + "\": no image format for the extension \"" +
-                         Extension(first) + "\" (png, jpg, tif, exr, or a video: mov, mp4, mkv)");
+    CheckImageOutput(IsSequencePattern(out) ? FramePath(out, 1) : out);
 }
 
-// Reads the first frame of `source`, naming the file when memory runs out.
+// An input too big for the memory there is: exit 2, naming the file and,
+// when its header says, its size.
+ToolError TooBig(const std::string& path) {
+    std::string size;
+    if (auto in = OIIO::ImageInput::open(path))
+        size = " of " + SizeText(in->spec().width, in->spec().height) + " pixels";
+    return UsageError("cannot read \"" + path + "\": the picture" + size +
+                      " needs more memory than this process may use");
+}
+
+// Reads the first frame of `source`.
 Frame FirstFrame(Source& source, const std::string& path) {
     Frame f;
     try {
         if (!source.Next(&f)) throw UsageError("\"" + path + "\" has no frames");
     } catch (const std::bad_alloc&) {
-        throw Failure("not enough memory to read \"" + path + "\"");
+        throw TooBig(source.current().empty() ? path : source.current());
     }
     return f;
 }
@@ -193,7 +200,7 @@ std::unique_ptr<Source> Open(const std::string& path, FrameRole role, const Fram
     try {
         return OpenSource(path, role, range, repeat);
     } catch (const std::bad_alloc&) {
-        throw Failure("not enough memory to read \"" + path + "\"");
+        throw TooBig(path);
     }
 }
 
@@ -247,10 +254,11 @@ KeyPlan PlanKey(const KeyOptions& o, Effect& effect) {
         if (b.width != first.width || b.height != first.height) {
             const std::string sizes = "background \"" + o.bg + "\" is " +
                                       SizeText(b.width, b.height) + ", the foreground " + fgSize;
-            if (plan.fit != BgFit::kNone)
-                Note(sizes + ": scaled to " + BgFitName(plan.fit) +
-                     " it (--bg-fit cover|contain|stretch|none)");
-            else if (b.width != first.width)
+            if (plan.fit != BgFit::kNone) {
+                if (!o.quiet)
+                    Note(sizes + ": " + BgFitDescription(plan.fit) + " (--bg-fit " +
+                         BgFitName(plan.fit) + "; cover, contain, stretch or none)");
+            } else if (b.width != first.width)
                 Note("warning: " + sizes + ": with --bg-fit none the effect keys over mid-grey");
             else
                 throw UsageError("cannot use \"" + o.bg + "\": it is " +
@@ -267,7 +275,7 @@ KeyPlan PlanKey(const KeyOptions& o, Effect& effect) {
 
     // The output: one image only for one frame, a folder that takes files, a
     // format for its extension, and never an input.
-    std::unique_ptr<Sink> sink = OpenSink(o.out, plan.rate);
+    std::unique_ptr<Sink> sink = OpenSink(o.out, *fg, o.codec);
     if (sink->singleFrame() && plan.total != 1)
         throw UsageError("-o \"" + o.out + "\" is one image but the foreground has " +
                          (plan.total < 0 ? "several" : std::to_string(plan.total)) +
@@ -342,7 +350,7 @@ KeyResult RenderFrames(const KeyPlan& plan, Effect& effect, FrameRange range) {
     std::unique_ptr<Source> bg, ki;
     if (!o.bg.empty()) bg = Open(o.bg, FrameRole::kColour, range, true);
     if (!o.keyIn.empty()) ki = Open(o.keyIn, FrameRole::kMatte, range, true);
-    std::unique_ptr<Sink> sink = OpenSink(o.out, plan.rate);
+    std::unique_ptr<Sink> sink = OpenSink(o.out, *fg, o.codec);
     const int total = range.set == plan.range.set && range.first == plan.range.first &&
                               range.last == plan.range.last
                           ? plan.total
@@ -399,6 +407,8 @@ KeyResult RenderFrames(const KeyPlan& plan, Effect& effect, FrameRange range) {
                 Note("stopped at frame " + std::to_string(number) + "; " +
                      (note.empty() ? "\"" + o.out + "\" not written" : note));
                 result.status = kExitEffect;
+                result.messageFrame = number;
+                result.message = r.message;
                 result.seconds = progress.seconds();
                 return result;
             }
@@ -406,6 +416,7 @@ KeyResult RenderFrames(const KeyPlan& plan, Effect& effect, FrameRange range) {
                 for (const std::string& t : sink->Targets({number}))
                     CheckNotInput(t, plan.inputs, "output");
             sink->Write(number, out);
+            if (plan.frameWritten) plan.frameWritten(number);
             progress.FrameDone();
             ++result.frames;
         }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@ struct KeyOptions {
     std::string frames; // --frames A-B (empty: all)
     std::string resolution = "full";
     std::string bgFit = "cover"; // --bg-fit cover|contain|stretch|none
+    std::string codec;           // --codec png|prores (empty: by the output's extension)
     bool quiet = false;
 };
 
@@ -42,6 +44,9 @@ struct KeyPlan {
     bool keyColourMeasured = false;  // "Chroma Color" was measured, not given
     std::string rate = "24/1";       // frame rate of a video output
     std::vector<std::string> inputs; // every file read, never written
+    // Called with each frame's number once the output has taken it (a
+    // sequence frame's file is then complete); may be empty.
+    std::function<void(int number)> frameWritten;
 };
 
 // What RenderFrames did.
@@ -49,6 +54,8 @@ struct KeyResult {
     int status = 0; // 0, or 3 when the effect reported its message (nothing more written)
     int frames = 0; // frames rendered and written
     double seconds = 0.0;
+    int messageFrame = 0; // status 3: the frame and the effect's message
+    std::string message;
 };
 
 // Downsample factor of --resolution (full 1, half 2, third 3, quarter 4, any

@@ -1,6 +1,7 @@
 // orvo: keys stills, image sequences and videos with the Orvo plug-in, driven
 // through the stand-in host.
 #include <cstdio>
+#include <strings.h>
 #include <exception>
 #include <new>
 #include <string>
@@ -10,10 +11,12 @@
 #include "demo.h"
 #include "effect.h"
 #include "errors.h"
+#include "farm_cli.h"
 #include "files.h"
 #include "host/params.h"
 #include "key.h"
 #include "params.h"
+#include "video_io.h"
 
 using namespace orvo;
 
@@ -23,7 +26,7 @@ namespace {
 #define ORVO_VERSION "1.0"
 #endif
 
-const char* const kSubcommands[] = {"key", "params", "about", "demo"};
+const char* const kSubcommands[] = {"key", "params", "about", "demo", "farm"};
 
 // The part of `orvo key --help` after the options: views, value forms, exit codes.
 std::string KeyHelpFooter() {
@@ -73,6 +76,8 @@ void AddKeyOptions(CLI::App* cmd, KeyOptions* key) {
     cmd->add_option("--bg-fit", key->bgFit,
                     "a background of another size: cover (default: scale, centred crop), "
                     "contain, stretch or none");
+    cmd->add_option("--codec", key->codec,
+                    "video codec of a .mov output: png (default, lossless) or prores (4444)");
     cmd->add_flag("-q,--quiet", key->quiet, "no progress, choices or summary lines");
     cmd->footer([] { return KeyHelpFooter(); });
 }
@@ -83,6 +88,7 @@ int main(int argc, char** argv) {
     RemoveTempsOnInterrupt();
     CLI::App app{"orvo: chroma keying with the Orvo plug-in"};
     app.require_subcommand(1);
+    app.ignore_case(); // subcommands in any letter case, like every other choice
     app.set_version_flag("--version", std::string("orvo ") + ORVO_VERSION);
 
     KeyOptions key;
@@ -92,6 +98,7 @@ int main(int argc, char** argv) {
     app.add_subcommand("params",
                        "list every parameter: index, name, snake_case name, type, default, ranges");
     app.add_subcommand("about", "the effect's about text");
+    FarmCommand farm(&app, AddKeyOptions);
     std::string demoDir = "demo";
     CLI::App* demoCmd = app.add_subcommand("demo", "key the bundled sample, write two pictures");
     demoCmd->add_option("-o,--output", demoDir, "folder for composite.png and views.png");
@@ -101,10 +108,10 @@ int main(int argc, char** argv) {
         const std::string word = argv[1];
         bool known = false;
         for (const char* s : kSubcommands)
-            known = known || word == s;
+            known = known || strcasecmp(word.c_str(), s) == 0;
         if (!known) {
             std::fprintf(
-                stderr, "orvo: unknown command \"%s\"%s; commands: key, params, about, demo\n",
+                stderr, "orvo: unknown command \"%s\"%s; commands: key, params, about, demo, farm\n",
                 word.c_str(),
                 DidYouMean(word, {std::begin(kSubcommands), std::end(kSubcommands)}).c_str());
             return kExitUsage;
@@ -129,6 +136,7 @@ int main(int argc, char** argv) {
             // Check what needs no plug-in first, so usage errors do not wait for it.
             ResolutionFactor(key.resolution);
             ParseBgFit(key.bgFit);
+            ParseVideoCodec(key.codec);
             Effect effect(FindPluginModule());
             return RunKey(key, effect);
         }
@@ -157,6 +165,7 @@ int main(int argc, char** argv) {
             std::printf("%s\n", text.c_str());
             return kExitOk;
         }
+        if (farm.parsed()) return farm.Run();
         if (demoCmd->parsed()) {
             Effect effect(FindPluginModule());
             return RunDemo(demoDir, effect);

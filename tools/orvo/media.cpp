@@ -1,10 +1,12 @@
 #include "media.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
 #include "errors.h"
 #include "files.h"
+#include "progress.h"
 #include "video_io.h"
 
 namespace orvo {
@@ -19,10 +21,23 @@ bool ParseCount(const std::string& s, int* out) {
     return true;
 }
 
+// Reads a still and tells the user what the reading noticed: a deliberate
+// conversion once per source (`*told` remembers), damage every time.
+Frame ReadAndTell(const std::string& path, FrameRole role, bool* told) {
+    ReadNotes notes;
+    Frame f = ReadImage(path, role, &notes);
+    if (!notes.conversion.empty() && !*told) {
+        Note("\"" + path + "\": " + notes.conversion);
+        *told = true;
+    }
+    if (!notes.damage.empty()) Note("warning: \"" + path + "\": frame damaged: " + notes.damage);
+    return f;
+}
+
 class StillSource : public Source {
   public:
     StillSource(const std::string& path, FrameRole role, bool repeat)
-        : path_(path), frame_(ReadImage(path, role)), repeat_(repeat) {}
+        : path_(path), frame_(ReadAndTell(path, role, &told_)), repeat_(repeat) {}
     int count() const override { return 1; }
     bool isStill() const override { return true; }
     bool Next(Frame* frame) override {
@@ -37,6 +52,7 @@ class StillSource : public Source {
 
   private:
     std::string path_;
+    bool told_ = false;
     Frame frame_;
     bool repeat_;
     int served_ = 0;
@@ -65,7 +81,7 @@ class SequenceSource : public Source {
     bool Next(Frame* frame) override {
         if (next_ >= frames_.size()) return false;
         const auto& f = frames_[next_++];
-        *frame = ReadImage(f.second, role_);
+        *frame = ReadAndTell(f.second, role_, &told_);
         return true;
     }
     int number() const override { return next_ ? frames_[next_ - 1].first : 0; }
@@ -79,6 +95,7 @@ class SequenceSource : public Source {
 
   private:
     FrameRole role_;
+    bool told_ = false;
     std::vector<std::pair<int, std::string>> frames_;
     size_t next_ = 0;
 };
@@ -110,12 +127,26 @@ class VideoSource : public Source {
         if (range_.set && position_ + 1 > range_.last) return false;
         if (!reader_.Next(frame, matte)) return Ended();
         ++position_;
+        const std::string complaint = reader_.TakeComplaint();
+        if (!complaint.empty())
+            Note("warning: \"" + path_ + "\": frame " + std::to_string(position_) +
+                 " may be damaged: " + complaint);
         return true;
     }
     int number() const override { return position_; }
     std::string current() const override { return path_; }
     std::vector<std::string> files() const override { return {path_}; }
-    std::string rate() const override { return reader_.rate(); }
+    VideoTraits traits() const override {
+        VideoTraits t = reader_.traits();
+        if (range_.set && range_.first > 1) {
+            const long skipped = range_.first - 1;
+            if (!t.timecode.empty()) t.timecode = AdvanceTimecode(t.timecode, t.rate, skipped);
+            int num = 24, den = 1;
+            if (std::sscanf(t.rate.c_str(), "%d/%d", &num, &den) == 2 && num > 0 && den > 0)
+                t.audioStart = double(skipped) * den / num;
+        }
+        return t;
+    }
 
   private:
     bool Ended() {
@@ -137,7 +168,7 @@ class StillSink : public Sink {
     explicit StillSink(const std::string& path) : path_(path) {}
     void Write(int, const Frame& frame) override { WriteImage(path_, frame); }
     void Finish() override {}
-    std::string Abandon() override { return ""; }
+    std::string Abandon(bool = true) override { return ""; }
     std::vector<std::string> Targets(const std::vector<int>&) const override { return {path_}; }
     bool singleFrame() const override { return true; }
 
@@ -153,7 +184,7 @@ class SequenceSink : public Sink {
         ++written_;
     }
     void Finish() override {}
-    std::string Abandon() override {
+    std::string Abandon(bool = true) override {
         return written_ ? "the " + std::to_string(written_) + " frames written before stay" : "";
     }
     std::vector<std::string> Targets(const std::vector<int>& numbers) const override {
@@ -170,10 +201,12 @@ class SequenceSink : public Sink {
 
 class VideoSink : public Sink {
   public:
-    VideoSink(const std::string& path, const std::string& rate) : path_(path), rate_(rate) {}
+    VideoSink(const std::string& path, const VideoTraits& traits, VideoCodec codec)
+        : path_(path), traits_(traits), codec_(codec) {}
     void Write(int, const Frame& frame) override {
         if (!writer_)
-            writer_ = std::make_unique<VideoWriter>(path_, frame.width, frame.height, rate_);
+            writer_ =
+                std::make_unique<VideoWriter>(path_, frame.width, frame.height, traits_, codec_);
         writer_->Write(frame);
         ++written_;
     }
@@ -182,8 +215,13 @@ class VideoSink : public Sink {
         writer_->Finish();
         writer_.reset();
     }
-    std::string Abandon() override {
-        if (!writer_ || written_ == 0) return "";
+    std::string Abandon(bool keepPartial = true) override {
+        if (!writer_) return "";
+        if (!keepPartial || written_ == 0) {
+            writer_->Abandon("");
+            writer_.reset();
+            return "";
+        }
         std::filesystem::path p(path_);
         std::string keep =
             (p.parent_path() / (p.stem().string() + ".partial" + p.extension().string())).string();
@@ -194,7 +232,9 @@ class VideoSink : public Sink {
     std::vector<std::string> Targets(const std::vector<int>&) const override { return {path_}; }
 
   private:
-    std::string path_, rate_;
+    std::string path_;
+    VideoTraits traits_;
+    VideoCodec codec_;
     std::unique_ptr<VideoWriter> writer_;
     int written_ = 0;
 };
@@ -220,10 +260,38 @@ std::unique_ptr<Source> OpenSource(const std::string& path, FrameRole role, cons
     return std::make_unique<StillSource>(path, role, repeatStill);
 }
 
-std::unique_ptr<Sink> OpenSink(const std::string& path, const std::string& rate) {
+namespace {
+
+std::unique_ptr<Sink> MakeSink(const std::string& path, const VideoTraits& traits,
+                               const std::string& codecName) {
+    const VideoCodec codec = ParseVideoCodec(codecName);
+    if (IsVideoPath(path)) {
+        CheckVideoOutput(path, codec);
+        return std::make_unique<VideoSink>(path, traits, codec);
+    }
+    if (codec != VideoCodec::kAuto)
+        throw UsageError("--codec \"" + codecName + "\" applies to a video output, not \"" + path +
+                         "\"");
     if (IsSequencePattern(path)) return std::make_unique<SequenceSink>(path);
-    if (IsVideoPath(path)) return std::make_unique<VideoSink>(path, rate);
     return std::make_unique<StillSink>(path);
+}
+
+} // namespace
+
+std::unique_ptr<Sink> OpenSink(const std::string& path, const Source& from,
+                               const std::string& codec) {
+    return MakeSink(path, from.traits(), codec);
+}
+
+std::unique_ptr<Sink> OpenSink(const std::string& path, const VideoTraits& traits,
+                               const std::string& codec) {
+    return MakeSink(path, traits, codec);
+}
+
+std::unique_ptr<Sink> OpenSink(const std::string& path, const std::string& rate) {
+    VideoTraits traits;
+    traits.rate = rate;
+    return MakeSink(path, traits, "");
 }
 
 } // namespace orvo

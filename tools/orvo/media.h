@@ -8,6 +8,7 @@
 
 #include "frame.h"
 #include "image_io.h"
+#include "video_io.h"
 
 namespace orvo {
 
@@ -37,7 +38,10 @@ class Source {
     // Every file this source reads (checked against the outputs).
     virtual std::vector<std::string> files() const = 0;
     // Frame rate for a video written from it ("24/1" unless a video says otherwise).
-    virtual std::string rate() const { return "24/1"; }
+    std::string rate() const { return traits().rate; }
+    // What a video written from it carries over: frame rate, colour tags,
+    // timecode and audio (from the first frame this source gives).
+    virtual VideoTraits traits() const { return VideoTraits(); }
 };
 
 // Opens `path` as a still, a sequence pattern or a video; `range` selects
@@ -55,14 +59,24 @@ class Sink {
     // Publishes the result (a video is renamed into place here).
     virtual void Finish() = 0;
     // Stops after a failure: frames already written stay; a partial video
-    // is kept under a name that says so. Returns a note for the user.
-    virtual std::string Abandon() = 0;
+    // is kept under a name that says so when `keepPartial`, else removed.
+    // Returns a note for the user.
+    virtual std::string Abandon(bool keepPartial = true) = 0;
     // The files this sink will write for the given frame numbers.
     virtual std::vector<std::string> Targets(const std::vector<int>& numbers) const = 0;
     virtual bool singleFrame() const { return false; }
 };
 
-// A still, a sequence pattern ("out.%04d.png", "out.####.png") or a video by extension.
+// A still, a sequence pattern ("out.%04d.png", "out.####.png") or a video by
+// extension; a video takes the traits of `from` and the --codec choice.
+// Throws a usage error naming the file when the container cannot hold the
+// codec (CheckImageOutput tells whether a still's extension is writable).
+std::unique_ptr<Sink> OpenSink(const std::string& path, const Source& from,
+                               const std::string& codec = "");
+// The same with the traits already taken from the source (a plan keeps them).
+std::unique_ptr<Sink> OpenSink(const std::string& path, const VideoTraits& traits,
+                               const std::string& codec = "");
+// The same with only a frame rate to carry over.
 std::unique_ptr<Sink> OpenSink(const std::string& path, const std::string& rate);
 
 } // namespace orvo

@@ -186,17 +186,9 @@ bool ToFixed(double v, int32_t* out) {
     return true;
 }
 
-std::string SnakeName(const std::string& displayName) {
-    std::string out;
-    for (char c : displayName) {
-        if (std::isalnum(static_cast<unsigned char>(c)))
-            out += char(std::tolower(static_cast<unsigned char>(c)));
-        else if (!out.empty() && out.back() != '_')
-            out += '_';
-    }
-    while (!out.empty() && out.back() == '_')
-        out.pop_back();
-    return out;
+std::string SnakeName(const ParamInfo& p) {
+    const ParamRow* row = FindParamRow(p.index);
+    return row ? row->key : "";
 }
 
 std::string Closest(const std::string& word, const std::vector<std::string>& candidates) {
@@ -249,7 +241,7 @@ std::vector<std::string> ParamSet::AllNames() const {
     std::vector<std::string> names;
     for (const ParamInfo& p : infos_) {
         names.push_back(p.name);
-        names.push_back(SnakeName(p.name));
+        names.push_back(SnakeName(p));
     }
     return names;
 }
@@ -263,7 +255,7 @@ int ParamSet::FindIndex(int index) const {
 int ParamSet::Find(const std::string& name) const {
     std::string key = Lower(Trim(name));
     for (size_t i = 0; i < infos_.size(); ++i)
-        if (Lower(infos_[i].name) == key || SnakeName(infos_[i].name) == key) return int(i);
+        if (Lower(infos_[i].name) == key || SnakeName(infos_[i]) == key) return int(i);
     return -1;
 }
 
@@ -623,8 +615,8 @@ std::string ParamSet::Listing() const {
                     (extra.empty() ? "" : "; " + extra);
         }
         std::snprintf(buf, sizeof buf, "%-5d %-24s %-24s %-9s %-26s %-16s %s", p.index,
-                      p.name.c_str(), SnakeName(p.name).c_str(), TypeName(p.type).c_str(),
-                      dflt.c_str(), valid.c_str(), extra.c_str());
+                      p.name.c_str(), SnakeName(p).c_str(), TypeName(p.type).c_str(), dflt.c_str(),
+                      valid.c_str(), extra.c_str());
         std::string line = buf;
         while (!line.empty() && line.back() == ' ')
             line.pop_back();

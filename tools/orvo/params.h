@@ -16,8 +16,9 @@ namespace orvo {
 // One parameter definition: the record the plug-in passed to add_param.
 using ParamInfo = harness::ParamInfo;
 
-// The stable snake_case name of a parameter ("Transp. Strength" -> "transp_strength").
-std::string SnakeName(const std::string& displayName);
+// The stable snake_case name of a parameter ("transp_strength" for "Transp.
+// Strength"), from the effect's parameter table.
+std::string SnakeName(const ParamInfo& p);
 
 // The value of one parameter for a run. Points are kept in pixels of the
 // full-resolution frame until the frame size and the downsample factor are known.

@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -120,8 +121,9 @@ void Subprocess::Kill() {
     if (pid_ > 0) kill(pid_, SIGKILL);
 }
 
-std::string Subprocess::ErrorText() const {
+std::string Subprocess::ErrorText(size_t from) const {
     std::ifstream in(errPath_);
+    in.seekg(std::streamoff(from));
     std::stringstream ss;
     ss << in.rdbuf();
     std::string s = ss.str();
@@ -131,6 +133,11 @@ std::string Subprocess::ErrorText() const {
         s.pop_back();
     if (s.size() > 400) s = s.substr(0, 400) + "...";
     return s;
+}
+
+size_t Subprocess::ErrorSize() const {
+    struct stat st;
+    return !errPath_.empty() && stat(errPath_.c_str(), &st) == 0 ? size_t(st.st_size) : 0;
 }
 
 int RunCapture(const std::vector<std::string>& argv, std::string* out, std::string* err) {

@@ -27,8 +27,10 @@ class Subprocess {
     int Wait();
     // Ends the child at once (used when we give up on it).
     void Kill();
-    // What the child wrote to its error output, on one line.
-    std::string ErrorText() const;
+    // What the child wrote to its error output from byte `from` on, on one line.
+    std::string ErrorText(size_t from = 0) const;
+    // How many bytes the child has written to its error output so far.
+    size_t ErrorSize() const;
 
   private:
     pid_t pid_ = -1;

@@ -1,0 +1,441 @@
+// A shot through submit, tasks, assembly, status and resume in this process,
+// with the real plug-in and a scheduler stand-in; and the Slurm engine's
+// commands against stand-in sbatch, squeue and scancel programs.
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "effect.h"
+#include "errors.h"
+#include "farm.h"
+#include "farm_job.h"
+#include "frame.h"
+#include "key.h"
+#include "subprocess.h"
+#include "tool/tool_support.h"
+
+namespace fs = std::filesystem;
+using namespace orvo;
+using tooltest::ReadBytes;
+using tooltest::ScratchDir;
+
+namespace {
+
+// Submissions are remembered; the queue is whatever the test puts in it.
+class FakeEngine : public FarmEngine {
+  public:
+    FarmSubmitResult Submit(const FarmJob&, const std::vector<int>& chunks, bool dryRun) override {
+        FarmSubmitResult r;
+        r.commands = {"submit"};
+        if (dryRun) return r;
+        submitted.push_back(chunks);
+        if (!chunks.empty()) r.arrayId = std::to_string(next++);
+        r.assemblyId = std::to_string(next++);
+        return r;
+    }
+    std::vector<QueueEntry> Queue(const FarmJob&) override { return queue; }
+    void Cancel(const std::vector<std::string>&) override {}
+    std::string TaskLog(const FarmJob& job, const std::string& id, int chunk) const override {
+        return job.Path("logs/" + id + "_" + std::to_string(chunk));
+    }
+    std::string AssemblyLog(const FarmJob& job, const std::string& id) const override {
+        return job.Path("logs/" + id);
+    }
+    std::vector<std::vector<int>> submitted;
+    std::vector<QueueEntry> queue;
+    int next = 100;
+};
+
+constexpr int kW = 48, kH = 32, kFrames = 6;
+
+// A green backing whose shade drifts from frame to frame, so that measuring
+// the backing colour again on a later frame gives another colour.
+Frame Plate(int n) {
+    Frame f = tooltest::GreenPlate(kW, kH, n % 5);
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            uint8_t* p = f.pixel(x, y);
+            if (p[2] > 150) { // backing
+                p[1] = uint8_t(40 + 12 * n);
+                p[3] = uint8_t(110 - 9 * n);
+            }
+        }
+    return f;
+}
+
+class FarmFlow : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        setenv("ORVO_PLUGIN", ORVO_TEST_PLUGIN, 1);
+        fs::create_directories(dir / "in");
+        for (int n = 1; n <= kFrames; ++n) {
+            char name[32];
+            std::snprintf(name, sizeof name, "in/plate.%04d.png", n);
+            tooltest::WritePng(dir / name, Plate(n), 3);
+        }
+        tooltest::WritePng(dir / "in/sky.png", tooltest::Solid(kW, kH, 200, 120, 60), 3);
+        key.fg = dir / "in/plate.%04d.png";
+        key.bg = dir / "in/sky.png";
+        key.sets = {"Chroma Color=60,190,80"};
+        key.show = "Composite";
+        key.quiet = true;
+    }
+
+    // `orvo key` on one machine into one/.
+    void RenderOneMachine() {
+        KeyOptions o = key;
+        fs::create_directories(dir / "one");
+        o.out = dir / "one/c.%04d.png";
+        Effect effect(ORVO_TEST_PLUGIN);
+        ASSERT_EQ(RunKey(o, effect), kExitOk);
+    }
+
+    void Submit(int chunk) {
+        FarmSubmitOptions s;
+        s.key = key;
+        fs::create_directories(dir / "farm");
+        s.key.out = dir / "farm/c.%04d.png";
+        s.jobDir = jobDir;
+        s.chunk = chunk;
+        s.orvo = "/usr/local/bin/orvo";
+        Effect effect(ORVO_TEST_PLUGIN);
+        ASSERT_EQ(FarmSubmit(s, effect, engine), kExitOk);
+    }
+
+    // What a node does for one task, in a fresh process's state.
+    int Task(int chunk) {
+        Effect effect(ORVO_TEST_PLUGIN);
+        return FarmTask(jobDir, chunk, effect);
+    }
+
+    std::string Frame(const std::string& sub, int n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/c.%04d.png", n);
+        return dir / (sub + name);
+    }
+
+    // Frames of farm/ that differ from one/.
+    std::vector<int> Differing() {
+        std::vector<int> out;
+        for (int n = 1; n <= kFrames; ++n)
+            if (ReadBytes(Frame("farm", n)) != ReadBytes(Frame("one", n))) out.push_back(n);
+        return out;
+    }
+
+    std::string Status() {
+        testing::internal::CaptureStdout();
+        FarmStatus(jobDir, engine);
+        return testing::internal::GetCapturedStdout();
+    }
+
+    ScratchDir dir;
+    std::string jobDir = dir / "job";
+    KeyOptions key;
+    FakeEngine engine;
+};
+
+TEST_F(FarmFlow, ChunksRenderedApartGiveTheBytesOfOneRun) {
+    RenderOneMachine();
+    Submit(2);
+    // The first frame was rendered at submit; chunk 0 still lacks frame 2.
+    ASSERT_EQ(engine.submitted, (std::vector<std::vector<int>>{{0, 1, 2}}));
+    EXPECT_TRUE(fs::exists(Frame("farm", 1)));
+    EXPECT_FALSE(fs::exists(Frame("farm", 2)));
+    EXPECT_NE(Status().find("chunks: 0 done, 0 running, 0 pending, 3 failed"), std::string::npos)
+        << "submitted, but gone from the queue without a trace";
+    // Tasks in any order, each in a fresh effect.
+    for (int c : {2, 0, 1})
+        EXPECT_EQ(Task(c), kExitOk) << "chunk " << c;
+    EXPECT_EQ(FarmAssemble(jobDir), kExitOk);
+    EXPECT_EQ(Differing(), std::vector<int>{});
+    const std::string status = Status();
+    EXPECT_NE(status.find("chunks: 3 done"), std::string::npos) << status;
+    EXPECT_NE(status.find("assembly: done"), std::string::npos) << status;
+
+    // The tasks depend on the sequence record kept from the first frame: a
+    // chunk started from the record as set-up leaves it measures again and
+    // gives other bytes (this is what the comparison above guards).
+    FarmJob job = LoadJob(jobDir);
+    std::vector<uint8_t> setUp(job.record.size(), 0);
+    ASSERT_NE(job.record, setUp);
+    job.record = setUp;
+    SaveJob(job);
+    fs::remove(RecordPath(job, 5));
+    fs::remove(RecordPath(job, 6));
+    EXPECT_EQ(Task(2), kExitOk);
+    EXPECT_EQ(Differing(), (std::vector<int>{5, 6}));
+}
+
+TEST_F(FarmFlow, KilledTaskIsReportedAndResumeFinishesTheShot) {
+    RenderOneMachine();
+    Submit(2);
+    for (int c : {0, 1, 2})
+        ASSERT_EQ(Task(c), kExitOk);
+    // Chunk 1 (frames 3, 4) as a task killed after frame 3 leaves it: frame 4
+    // never published, the attempt still marked running.
+    FarmJob job = LoadJob(jobDir);
+    fs::remove(Frame("farm", 4));
+    fs::remove(RecordPath(job, 4));
+    ChunkAttempt killed;
+    killed.state = "running";
+    WriteAttempt(job, 1, killed);
+    const auto frame3Time = fs::last_write_time(Frame("farm", 3));
+    // What the killed task was writing stays under a temporary name, until the assembly.
+    std::ofstream(dir / "farm/.c.0004.orvo-tmp-4242-0.png") << "half a frame";
+    std::ofstream(dir / "farm/.notes.orvo-tmp-4242-1.txt") << "not the job's";
+
+    const std::string status = Status();
+    EXPECT_NE(status.find("chunks: 2 done, 0 running, 0 pending, 1 failed"), std::string::npos)
+        << status;
+    EXPECT_NE(status.find("failed chunk 1 (frames 3-4): the task stopped after 1 of 2 frames"),
+              std::string::npos)
+        << status;
+    EXPECT_NE(status.find(job.Path("logs/100_1")), std::string::npos) << status;
+    try {
+        FarmAssemble(jobDir);
+        ADD_FAILURE() << "assembled with a frame missing";
+    } catch (const ToolError& e) {
+        EXPECT_NE(std::string(e.what()).find("chunks 1:"), std::string::npos) << e.what();
+    }
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(FarmWait(jobDir, engine, 0.05), kExitFailure);
+    const std::string waited = testing::internal::GetCapturedStderr();
+    EXPECT_NE(waited.find("chunks 1 failed"), std::string::npos) << waited;
+
+    // Resume refuses while the job still runs, then submits chunk 1 alone.
+    engine.queue = {QueueEntry{"101", -1, QueuePhase::kRunning, "RUNNING", "n1", ""}};
+    EXPECT_THROW(FarmResume(jobDir, engine, false), ToolError);
+    engine.queue.clear();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(FarmResume(jobDir, engine, false), kExitOk);
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(engine.submitted.size(), 2u);
+    EXPECT_EQ(engine.submitted[1], std::vector<int>{1});
+    EXPECT_EQ(Task(1), kExitOk);
+    EXPECT_EQ(fs::last_write_time(Frame("farm", 3)), frame3Time) << "frame 3 rendered again";
+    EXPECT_EQ(FarmAssemble(jobDir), kExitOk);
+    EXPECT_EQ(Differing(), std::vector<int>{});
+    EXPECT_FALSE(fs::exists(dir / "farm/.c.0004.orvo-tmp-4242-0.png"));
+    EXPECT_TRUE(fs::exists(dir / "farm/.notes.orvo-tmp-4242-1.txt"));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(FarmWait(jobDir, engine, 0.05), kExitOk);
+    EXPECT_EQ(FarmResume(jobDir, engine, false), kExitOk); // complete: nothing to submit
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(engine.submitted.size(), 2u);
+}
+
+TEST_F(FarmFlow, AutomaticKeyColourIsChosenOnceForTheWholeShot) {
+    // No "Chroma Color": the first frame decides it, for every chunk.
+    key.sets.clear();
+    RenderOneMachine();
+    Submit(2);
+    for (int c : {0, 1, 2})
+        EXPECT_EQ(Task(c), kExitOk) << "chunk " << c;
+    EXPECT_EQ(FarmAssemble(jobDir), kExitOk);
+    EXPECT_EQ(Differing(), std::vector<int>{});
+}
+
+TEST_F(FarmFlow, AFrameTheEffectRefusesFailsItsChunkWithTheMessage) {
+    // A background sequence whose frame 4 is shorter, kept as it is: the
+    // effect reports its size message on that frame.
+    for (int n = 1; n <= kFrames; ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "in/sky.%04d.png", n);
+        tooltest::WritePng(dir / name, tooltest::Solid(kW, n == 4 ? kH - 2 : kH, 200, 120, 60), 3);
+    }
+    key.bg = dir / "in/sky.%04d.png";
+    key.bgFit = "none";
+    Submit(2);
+    EXPECT_EQ(Task(0), kExitOk);
+    int code = 0;
+    try {
+        Task(1);
+    } catch (const ToolError& e) {
+        code = e.code();
+    }
+    EXPECT_EQ(code, kExitEffect);
+    const std::string status = Status();
+    EXPECT_NE(status.find("failed chunk 1 (frames 3-4) at frame 4: frame 4: the effect reports: "
+                          "FG, BG and optional KeyIn must have the same size!"),
+              std::string::npos)
+        << status;
+    EXPECT_TRUE(fs::exists(Frame("farm", 3)));
+    EXPECT_FALSE(fs::exists(Frame("farm", 4)));
+    EXPECT_THROW(FarmAssemble(jobDir), ToolError);
+}
+
+TEST_F(FarmFlow, SubmitChecksBeforeWritingAnything) {
+    const struct {
+        const char* what;
+        std::function<void(FarmSubmitOptions&)> change;
+        const char* message;
+    } cases[] = {
+        {"missing background", [&](FarmSubmitOptions& s) { s.key.bg = dir / "in/none.png"; },
+         "none.png"},
+        {"still foreground", [&](FarmSubmitOptions& s) { s.key.fg = dir / "in/sky.png"; },
+         "is a still"},
+        {"still output", [&](FarmSubmitOptions& s) { s.key.out = dir / "c.png"; }, "is one image"},
+        {"bad parameter", [](FarmSubmitOptions& s) { s.key.sets = {"Transp. Strength=9999"}; },
+         "Transp. Strength"},
+        {"bad resolution", [](FarmSubmitOptions& s) { s.key.resolution = "eighth"; },
+         "--resolution"},
+        {"negative chunk", [](FarmSubmitOptions& s) { s.chunk = -3; }, "--chunk"},
+        {"output over an input",
+         [&](FarmSubmitOptions& s) { s.key.out = dir / "in/plate.%04d.png"; }, "is an input"},
+    };
+    for (const auto& c : cases) {
+        FarmSubmitOptions s;
+        s.key = key;
+        s.key.out = dir / "c.%04d.png";
+        s.jobDir = jobDir;
+        c.change(s);
+        Effect effect(ORVO_TEST_PLUGIN);
+        try {
+            FarmSubmit(s, effect, engine);
+            ADD_FAILURE() << c.what << ": submitted";
+        } catch (const ToolError& e) {
+            EXPECT_EQ(e.code(), kExitUsage) << c.what;
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
+                << c.what << ": " << e.what();
+        }
+        EXPECT_FALSE(fs::exists(jobDir)) << c.what << ": a job folder was left";
+    }
+    EXPECT_TRUE(engine.submitted.empty());
+}
+
+// Stand-in sbatch, squeue and scancel: they log their arguments and answer
+// from files, so the Slurm engine runs its real commands.
+class SlurmCommands : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::create_directories(dir / "bin");
+        Script("sbatch", "echo \"$*\" >> '" + (dir / "sbatch.log") + "'\nn=$(wc -l < '" +
+                             (dir / "sbatch.log") +
+                             "')\n[ \"$n\" = \"${FAIL_AT:-0}\" ] && { echo 'sbatch: error: "
+                             "Batch job submission failed: Invalid partition' >&2; exit 1; }\n"
+                             "echo \"$((700 + n));cluster\"\n");
+        Script("squeue",
+               "echo \"$*\" > '" + (dir / "squeue.log") + "'\ncat '" + (dir / "queue.txt") + "'\n");
+        Script("scancel", "echo \"$*\" >> '" + (dir / "scancel.log") + "'\n");
+        Script("orvo", "printf '%s|' \"$@\"\n");
+        oldPath = std::getenv("PATH");
+        setenv("PATH", (dir.path() + "/bin:" + oldPath).c_str(), 1);
+        job.dir = dir / "job 'one'";
+        job.name = "orvo-shot-abc123";
+        job.orvo = dir / "bin/orvo";
+        job.partition = "night";
+        job.sbatch = {"--mem=2G"};
+        job.chunks = SplitChunks({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, 2);
+        fs::create_directories(job.Path("scripts"));
+    }
+    void TearDown() override { setenv("PATH", oldPath.c_str(), 1); }
+    void Script(const std::string& name, const std::string& body) {
+        std::ofstream(dir / ("bin/" + name)) << "#!/bin/sh\n" << body;
+        fs::permissions(dir / ("bin/" + name), fs::perms::owner_all);
+    }
+    std::vector<std::string> Lines(const std::string& name) {
+        std::ifstream in(dir / name);
+        std::vector<std::string> out;
+        for (std::string line; std::getline(in, line);)
+            out.push_back(line);
+        return out;
+    }
+
+    ScratchDir dir;
+    std::string oldPath;
+    FarmJob job;
+    std::unique_ptr<FarmEngine> engine = MakeSlurmEngine();
+};
+
+TEST_F(SlurmCommands, ArrayOfChunksThenAnAssemblyAfterAllOfThem) {
+    FarmSubmitResult r = engine->Submit(job, {0, 1, 2, 5}, false);
+    EXPECT_EQ(r.arrayId, "701");
+    EXPECT_EQ(r.assemblyId, "702");
+    const std::vector<std::string> calls = Lines("sbatch.log");
+    ASSERT_EQ(calls.size(), 2u);
+    const std::string common = "--parsable --job-name=orvo-shot-abc123 --chdir=" + job.dir +
+                               " --partition=night --mem=2G ";
+    EXPECT_EQ(calls[0], common + "--array=0-2,5 --output=" + job.dir + "/logs/task-%A_%a.log " +
+                            job.dir + "/scripts/task.sh");
+    EXPECT_EQ(calls[1], common + "--dependency=afterany:701 --output=" + job.dir +
+                            "/logs/assembly-%j.log " + job.dir + "/scripts/assemble.sh");
+    // The scripts run the tool with the folder intact, however it is spelt.
+    std::string out, err;
+    setenv("SLURM_ARRAY_TASK_ID", "5", 1);
+    EXPECT_EQ(RunCapture({"sh", job.Path("scripts/task.sh")}, &out, &err), 0) << err;
+    EXPECT_EQ(out, "farm|task|" + job.dir + "|5|");
+    EXPECT_EQ(RunCapture({"sh", job.Path("scripts/assemble.sh")}, &out, &err), 0) << err;
+    EXPECT_EQ(out, "farm|assemble|" + job.dir + "|");
+    unsetenv("SLURM_ARRAY_TASK_ID");
+    // Only the assembly when every chunk is complete.
+    r = engine->Submit(job, {}, false);
+    EXPECT_EQ(r.arrayId, "");
+    EXPECT_EQ(Lines("sbatch.log").back().find("--dependency"), std::string::npos);
+}
+
+TEST_F(SlurmCommands, DryRunSubmitsNothing) {
+    FarmSubmitResult r = engine->Submit(job, {0, 1, 3, 4, 5}, true);
+    EXPECT_FALSE(fs::exists(dir / "sbatch.log"));
+    ASSERT_EQ(r.commands.size(), 2u);
+    EXPECT_NE(r.commands[0].find("--array=0-1,3-5"), std::string::npos) << r.commands[0];
+    // The printed line is what a shell runs, even for a folder with a quote in its name.
+    std::string out, err;
+    ASSERT_EQ(RunCapture({"sh", "-c", "printf '%s|' " + r.commands[0].substr(7)}, &out, &err), 0);
+    EXPECT_NE(out.find("|--output=" + job.dir + "/logs/task-%A_%a.log|"), std::string::npos) << out;
+    EXPECT_NE(r.commands[1].find("'--dependency=afterany:<array job id>'"), std::string::npos)
+        << r.commands[1];
+    EXPECT_TRUE(fs::exists(job.Path("scripts/task.sh")));
+}
+
+TEST_F(SlurmCommands, RefusedAssemblyCancelsTheArray) {
+    setenv("FAIL_AT", "2", 1);
+    try {
+        engine->Submit(job, {0, 1}, false);
+        ADD_FAILURE() << "a refused submission passed";
+    } catch (const ToolError& e) {
+        EXPECT_NE(std::string(e.what()).find("Invalid partition"), std::string::npos) << e.what();
+    }
+    unsetenv("FAIL_AT");
+    EXPECT_EQ(Lines("scancel.log"), std::vector<std::string>{"701"});
+}
+
+TEST_F(SlurmCommands, QueueLinesBecomeEntries) {
+    std::ofstream(dir / "queue.txt") << "701_0|COMPLETED|n1|None\n"
+                                        "701_1|RUNNING|n2|None\n"
+                                        "701_[2-5]|PENDING||Resources\n"
+                                        "701_2|PENDING||Resources\n"
+                                        "701_3|NODE_FAIL|n1|None\n"
+                                        "701_4|CANCELLED||None\n"
+                                        "702|PENDING||Dependency\n"
+                                        "garbage\n";
+    const std::vector<QueueEntry> q = engine->Queue(job);
+    EXPECT_NE(Lines("squeue.log").at(0).find("--name=orvo-shot-abc123"), std::string::npos);
+    const struct {
+        std::string id;
+        int index;
+        QueuePhase phase;
+        std::string state, node;
+    } expected[] = {
+        {"701", 0, QueuePhase::kCompleted, "COMPLETED", "n1"},
+        {"701", 1, QueuePhase::kRunning, "RUNNING", "n2"},
+        {"701", 2, QueuePhase::kPending, "PENDING", ""},
+        {"701", 3, QueuePhase::kFailed, "NODE_FAIL", "n1"},
+        {"701", 4, QueuePhase::kFailed, "CANCELLED", ""},
+        {"702", -1, QueuePhase::kPending, "PENDING", ""},
+    };
+    ASSERT_EQ(q.size(), std::size(expected));
+    for (size_t i = 0; i < q.size(); ++i) {
+        EXPECT_EQ(q[i].jobId, expected[i].id) << i;
+        EXPECT_EQ(q[i].arrayIndex, expected[i].index) << i;
+        EXPECT_EQ(int(q[i].phase), int(expected[i].phase)) << i;
+        EXPECT_EQ(q[i].state, expected[i].state) << i;
+        EXPECT_EQ(q[i].node, expected[i].node) << i;
+    }
+    fs::remove(dir / "bin/squeue");
+    EXPECT_THROW(engine->Queue(job), ToolError); // no scheduler to ask
+}
+
+} // namespace

@@ -1,0 +1,98 @@
+// The fast forms of the underlay fill and smoothing against their
+// straightforward forms on random frames: sizes, crops, mattes with and
+// without partly opaque pixels, any thread count.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "keyer/keyer.h"
+#include "support/keyer_frames.h"
+#include "support/synthetic.h"
+
+namespace {
+
+struct Shape {
+    int w, h;
+    RECT crop;        // right and bottom exclusive; all zero: crop off
+    int partialShare; // in 16ths of the foreground pixels
+};
+
+// Random blobs of foreground with soft and hard borders, a rim around them,
+// random background, corrected background and underlay bytes.
+struct RandomFrames : KeyedFrames {
+    RandomFrames(const Shape& s, uint32_t seed) : KeyedFrames(s.w, s.h) {
+        synthetic::Lcg rng(seed);
+        std::vector<int> cx, cy, r;
+        for (int k = 0; k < 1 + int(rng.Next() % 6); ++k) {
+            cx.push_back(int(rng.Next() % uint32_t(s.w)));
+            cy.push_back(int(rng.Next() % uint32_t(s.h)));
+            r.push_back(1 + int(rng.Next() % uint32_t(1 + s.w / 3)));
+        }
+        for (int y = 0; y < s.h; ++y)
+            for (int x = 0; x < s.w; ++x) {
+                SetRgb(Bg(x, y), uint8_t(rng.Next()), uint8_t(rng.Next()), uint8_t(rng.Next()));
+                SetUnder(x, y, uint8_t(rng.Next()), uint8_t(rng.Next()), uint8_t(rng.Next()));
+                int m = 0;
+                for (size_t k = 0; k < cx.size(); ++k) {
+                    const int dx = x - cx[k], dy = y - cy[k];
+                    if (dx * dx + dy * dy <= r[k] * r[k]) m = 255;
+                }
+                if (m && int(rng.Next() % 16) < s.partialShare) m = 1 + int(rng.Next() % 254);
+                Matte(x, y) = uint8_t(m);
+            }
+        for (int y = 0; y < s.h; ++y)
+            for (int x = 0; x < s.w; ++x)
+                Edge(x, y) = Matte(x, y) == 0 && rng.Next() % 3 != 0 ? uint8_t(rng.Next()) : 0;
+        keyer.SetBackingColour(60, 190, 40, 0);
+        if (s.crop.right > 0) {
+            keyer.cropEnabled = 1;
+            keyer.cropRect = s.crop;
+        }
+    }
+};
+
+const Shape kShapes[] = {
+    {64, 48, {0, 0, 0, 0}, 0},        {64, 48, {0, 0, 0, 0}, 4},
+    {97, 61, {0, 0, 0, 0}, 8},        {203, 117, {0, 0, 0, 0}, 2},
+    {97, 61, {7, 5, 90, 50}, 4},      {160, 90, {33, 2, 151, 89}, 16},
+    {31, 200, {0, 0, 0, 0}, 3},       {12, 9, {0, 0, 0, 0}, 5},
+    {6, 6, {0, 0, 0, 0}, 5},          {300, 7, {0, 0, 0, 0}, 1},
+    {50, 40, {10, 10, 12, 30}, 2},    {192, 144, {96, 72, 156, 132}, 3},
+    {192, 144, {48, 36, 108, 96}, 3}, {192, 144, {24, 18, 84, 78}, 3},
+};
+
+// The underlay after one stage with the given form and thread count.
+template <class Stage>
+std::vector<uint8_t> Run(const Shape& s, uint32_t seed, int straightforward, uint16_t threads,
+                         Stage stage) {
+    RandomFrames f(s, seed);
+    f.keyer.straightforward = straightforward;
+    f.keyer.threadCount = threads;
+    EXPECT_EQ(stage(f.keyer), 1);
+    std::vector<uint8_t> result = f.Underlay();
+    result.push_back(uint8_t(f.keyer.compositeDirty * 2 + f.keyer.spillShadowDirty));
+    return result;
+}
+
+template <class Stage> void ExpectFastEqualsStraightforward(Stage stage) {
+    for (const Shape& s : kShapes)
+        for (uint32_t seed = 1; seed <= 3; ++seed) {
+            SCOPED_TRACE(testing::Message()
+                         << s.w << "x" << s.h << " crop " << s.crop.left << "," << s.crop.top << ","
+                         << s.crop.right << "," << s.crop.bottom << " seed " << seed);
+            const std::vector<uint8_t> plain = Run(s, seed, 1, 1, stage);
+            for (uint16_t threads : {1, 2, 3, 8})
+                EXPECT_EQ(Run(s, seed, 0, threads, stage), plain) << threads << " threads";
+        }
+}
+
+TEST(FastForms, UnderlayFillByCellsEqualsTheTilePasses) {
+    ExpectFastEqualsStraightforward([](CKeyer& k) { return k.FillUnderlay(); });
+}
+
+TEST(FastForms, UnderlaySmoothingByRowSumsEqualsTheWindowWalk) {
+    ExpectFastEqualsStraightforward([](CKeyer& k) { return k.SmoothUnderlay(); });
+}
+
+} // namespace
