@@ -2,12 +2,13 @@
 // host and the plug-in module, and prints the result, the time and the peak
 // resident memory, before and after the render, as one line:
 //
-//     large_frame WIDTH HEIGHT [draft] [MODULE]
+//     large_frame WIDTH HEIGHT [draft] [threads=N] [MODULE]
 //
-// The frames are a synthetic green-screen plate over a background, "Show"
-// is "Composite" over the whole frame (high quality unless `draft`). Exit status: 0 when the
-// render succeeded, 3 when it failed cleanly (an error code, no host
-// complaint, the output left as it was), 1 for anything else. Used by
+// The frames are a synthetic green-screen plate over a background (tiled);
+// "Show" is "Composite" over the whole frame (high quality unless `draft`).
+// Exit status: 0 when the render succeeded, 3 when it failed cleanly (an
+// error code or a message, no host complaint, the output left as it was), 4
+// when the host could not allocate its frames, 1 for anything else. Used by
 // `make memory` (under a hard address-space limit for the too-big case).
 #include <sys/resource.h>
 
@@ -38,16 +39,29 @@ bool AllZero(const harness::Frame& f) {
     return true;
 }
 
-int Run(int width, int height, bool draft, const char* module) {
+// Fills `frame` with copies of one 1920 x 1080 tile of `pattern` (a whole
+// 16K frame of synthetic material takes minutes to compute).
+template <typename Pattern> void Tile(harness::Frame& frame, Pattern pattern) {
+    const int tw = std::min(frame.width, 1920), th = std::min(frame.height, 1080);
+    harness::Frame tile(tw, th);
+    pattern(tile.pixels.data(), tw, th, tile.rowbytes, 1);
+    for (int y = 0; y < frame.height; ++y)
+        for (int x = 0; x < frame.width; x += tw)
+            std::memcpy(frame.Pixel(x, y), tile.Pixel(0, y % th),
+                        size_t(std::min(tw, frame.width - x)) * 4);
+}
+
+int Run(int width, int height, bool draft, uint32_t threads, const char* module) {
     harness::Host host;
     host.LoadModule(module);
+    host.SetThreadCount(threads); // 0: one per processor
     if (host.Setup() != PF_Err_NONE) {
         std::fprintf(stderr, "large_frame: set-up failed\n");
         return 1;
     }
     harness::Frame fg(width, height), bg(width, height), out(width, height);
-    synthetic::GreenScreen(fg.pixels.data(), width, height, fg.rowbytes);
-    synthetic::Background(bg.pixels.data(), width, height, bg.rowbytes);
+    Tile(fg, synthetic::GreenScreen);
+    Tile(bg, synthetic::Background);
     host.SetLayer(ParamInput, &fg);
     host.SetLayer(ParamBackground, &bg);
     host.SetColor(ParamChromaColor, 40, 190, 60);
@@ -86,15 +100,18 @@ int Run(int width, int height, bool draft, const char* module) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: large_frame WIDTH HEIGHT [draft] [MODULE]\n");
+        std::fprintf(stderr, "usage: large_frame WIDTH HEIGHT [draft] [threads=N] [MODULE]\n");
         return 2;
     }
     const int width = std::atoi(argv[1]), height = std::atoi(argv[2]);
     bool draft = false;
+    uint32_t threads = 0;
     const char* module = ORVO_MODULE_PATH;
     for (int i = 3; i < argc; ++i) {
         if (std::strcmp(argv[i], "draft") == 0)
             draft = true;
+        else if (std::strncmp(argv[i], "threads=", 8) == 0)
+            threads = uint32_t(std::atoi(argv[i] + 8));
         else
             module = argv[i];
     }
@@ -103,7 +120,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        return Run(width, height, draft, module);
+        return Run(width, height, draft, threads, module);
     } catch (const std::bad_alloc&) {
         // The host's own frames did not fit: nothing was rendered.
         std::printf("%dx%d: the host could not allocate its frames\n", width, height);
