@@ -11,10 +11,6 @@ using namespace tooltest;
 
 namespace {
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 struct Still {
     ScratchDir dir;
     Still() {

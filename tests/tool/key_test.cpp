@@ -23,10 +23,6 @@ using orvo::KeyOptions;
 
 namespace {
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 bool SamePixels(const Frame& a, const Frame& b) {
     return a.width == b.width && a.height == b.height && a.px == b.px;
 }

@@ -29,10 +29,6 @@ using orvo::FrameRole;
 
 namespace {
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 // Every (alpha, value) pair a straight 8-bit pixel can hold, with different
 // values in the three colour channels.
 Frame AllAlphas() {

@@ -11,6 +11,11 @@
 
 namespace tooltest {
 
+// Whether `part` occurs in `text`.
+inline bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
 // A fresh folder under the system's temporary folder, removed at destruction.
 class ScratchDir {
   public:
