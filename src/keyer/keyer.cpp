@@ -155,7 +155,9 @@ RECT CKeyer::BandRect() const {
     SetRect(&band, 0, 0, width - 1, height - 1);
     if (cropEnabled) {
         RECT crop;
-        SetRect(&crop, cropRect.left, cropRect.top, cropRect.right - 1, cropRect.bottom - 1);
+        // The last column and row inside; an end at the lowest int stays empty.
+        auto last = [](int32_t end) { return end > INT32_MIN ? end - 1 : end; };
+        SetRect(&crop, cropRect.left, cropRect.top, last(cropRect.right), last(cropRect.bottom));
         RECT frame = band;
         IntersectRect(&band, &frame, &crop);
     }

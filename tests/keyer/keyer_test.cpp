@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstring>
+#include <climits>
 #include <vector>
 
 #include "keyer/keyer.h"
@@ -156,4 +157,12 @@ TEST(Keyer, InvalidationsAndBandRect) {
     keyer.cropRect = RECT{5, 2, 6, 8}; // one pixel wide: an empty band
     const RECT r = keyer.BandRect();
     EXPECT_TRUE(IsRectEmpty(&r));
+    // Ends at the lowest int (a crop dragged far off the frame) stay empty
+    // instead of wrapping round to the whole frame.
+    for (RECT far : {RECT{0, 0, INT32_MIN, 5}, RECT{0, 0, 5, INT32_MIN},
+                     RECT{INT32_MIN, INT32_MIN, INT32_MIN, INT32_MIN}}) {
+        keyer.cropRect = far;
+        const RECT band = keyer.BandRect();
+        EXPECT_TRUE(IsRectEmpty(&band)) << far.left << ' ' << far.right << ' ' << far.bottom;
+    }
 }
