@@ -372,7 +372,8 @@ void ConvertParams(PF_ParamDef* const params[], const KeyerParams& defaults,
         case ParamConversion::None:
             break;
         case ParamConversion::PopupIndex:
-            p.*row.integer = u.pd.value - 1;
+            // 1-based on the host; wraps rather than overflows for a damaged INT32_MIN.
+            p.*row.integer = int32_t(uint32_t(u.pd.value) - 1u);
             break;
         case ParamConversion::Integer:
             p.*row.number = off ? 0.0 : u.sd.value * row.scale;

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <vector>
 
 #include "host/params.h"
@@ -220,6 +221,11 @@ TEST(ConvertParams, EachRowFillsItsOwnField) {
     Values v;
     v[ParamTranspEdge].sd.value = 9;
     EXPECT_EQ(Convert(v, {2, 3}).transparencyEdge, 6.0);
+
+    // A damaged popup value wraps instead of overflowing (the sanitizer runs check it).
+    Values damaged;
+    damaged[ParamBgColorCorrection].pd.value = std::numeric_limits<int32_t>::min();
+    EXPECT_EQ(Convert(damaged).bgCorrectionMode, std::numeric_limits<int32_t>::max());
 }
 
 TEST(ConvertParams, RowsNameEveryParameterOnce) {
