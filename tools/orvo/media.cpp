@@ -138,13 +138,17 @@ class VideoSource : public Source {
     std::vector<std::string> files() const override { return {path_}; }
     VideoTraits traits() const override {
         VideoTraits t = reader_.traits();
-        if (range_.set && range_.first > 1) {
+        if (!range_.set) return t;
+        int num = 24, den = 1;
+        const bool rate =
+            std::sscanf(t.rate.c_str(), "%d/%d", &num, &den) == 2 && num > 0 && den > 0;
+        if (range_.first > 1) {
             const long skipped = range_.first - 1;
             if (!t.timecode.empty()) t.timecode = AdvanceTimecode(t.timecode, t.rate, skipped);
-            int num = 24, den = 1;
-            if (std::sscanf(t.rate.c_str(), "%d/%d", &num, &den) == 2 && num > 0 && den > 0)
-                t.audioStart = double(skipped) * den / num;
+            if (rate) t.audioStart = double(skipped) * den / num;
         }
+        // The audio of the chosen frames only.
+        if (rate) t.audioLength = double(range_.last - range_.first + 1) * den / num;
         return t;
     }
 

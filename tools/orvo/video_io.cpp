@@ -263,8 +263,14 @@ VideoWriter::VideoWriter(const std::string& path, int width, int height, const V
             std::snprintf(at, sizeof at, "%.6f", traits.audioStart);
             args.insert(args.end(), {"-ss", at});
         }
-        args.insert(args.end(),
-                    {"-i", traits.audioFrom, "-map", "0:v", "-map", "1:a", "-shortest"});
+        if (traits.audioLength > 0) {
+            char length[32];
+            std::snprintf(length, sizeof length, "%.6f", traits.audioLength);
+            args.insert(args.end(), {"-t", length});
+        }
+        // Every picture is kept: audio shorter than the video ends early
+        // (-shortest would drop the pictures after it and stop the encoder).
+        args.insert(args.end(), {"-i", traits.audioFrom, "-map", "0:v", "-map", "1:a"});
         const AudioRule* rule = nullptr;
         for (const AudioRule& r : kAudioRules)
             if (ext == r.container) rule = &r;

@@ -19,6 +19,7 @@ struct VideoTraits {
     std::string audioFrom;                // the file whose audio streams go along, empty for none
     std::vector<std::string> audioCodecs; // their codec names
     double audioStart = 0;                // seconds into audioFrom where the output begins
+    double audioLength = 0;               // seconds of it to take; 0 takes it to its end
 };
 
 // `timecode` moved on by `frames` frames at `rate` (drop-frame timecodes,
