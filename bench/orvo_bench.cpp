@@ -3,6 +3,7 @@
 //   build-bench/bench/orvo_bench --benchmark_filter=Render
 #include <benchmark/benchmark.h>
 
+#include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imageio.h>
 
 #include <cstdlib>
@@ -115,15 +116,17 @@ void BM_RefineBackingColour(benchmark::State& s) {
 // An image file as alpha, red, green, blue bytes at `scale` times its size.
 harness::Frame LoadFrame(const std::string& name, int scale) {
     const std::string path = std::string(ORVO_SHARED_DATA) + "/" + name;
-    auto in = OIIO::ImageInput::open(path);
-    if (!in) throw std::runtime_error("cannot read " + path);
-    const OIIO::ImageSpec& spec = in->spec();
-    std::vector<uint8_t> rgb(size_t(spec.width) * spec.height * 3);
-    in->read_image(0, 0, 0, 3, OIIO::TypeDesc::UINT8, rgb.data());
-    harness::Frame frame(spec.width * scale, spec.height * scale);
+    OIIO::ImageBuf image(path);
+    if (!image.read(0, 0, true, OIIO::TypeDesc::UINT8))
+        throw std::runtime_error("cannot read " + path);
+    const OIIO::ROI size = image.roi();
+    const int width = size.width(), height = size.height();
+    std::vector<uint8_t> rgb(size_t(width) * height * 3);
+    image.get_pixels(OIIO::ROI(0, width, 0, height, 0, 1, 0, 3), OIIO::TypeDesc::UINT8, rgb.data());
+    harness::Frame frame(width * scale, height * scale);
     for (int y = 0; y < frame.height; ++y)
         for (int x = 0; x < frame.width; ++x) {
-            const uint8_t* s = &rgb[(size_t(y / scale) * spec.width + x / scale) * 3];
+            const uint8_t* s = &rgb[(size_t(y / scale) * width + x / scale) * 3];
             uint8_t* p = frame.Pixel(x, y);
             p[0] = 255;
             p[1] = s[0];

@@ -146,15 +146,15 @@ void SetParam(harness::Host& host, const harness::ParamInfo& info, Bytes& in, in
 // How a layer relates to the input frame.
 enum Shape { kAbsent, kSameSize, kOtherWidth, kOtherHeight, kOtherSize, kShapeCount };
 
-struct LayerSpec {
+struct LayerChoice {
     Shape shape = kSameSize;
     int padding = 0; // extra row bytes (not always a multiple of 4)
     uint8_t pattern = 0;
     uint8_t seed = 0;
 };
 
-LayerSpec ReadLayer(Bytes& in) {
-    LayerSpec s;
+LayerChoice ReadLayer(Bytes& in) {
+    LayerChoice s;
     s.shape = Shape(in.U8() % kShapeCount);
     uint8_t pad = in.U8();
     // Mostly whole pixels of padding; sometimes a byte count a host would
@@ -204,16 +204,16 @@ int OtherSize(int size, int limit, uint8_t seed) {
     return other == size ? (size % limit) + 1 : other;
 }
 
-// Builds the frame of `spec` for an input of width x height; null if absent.
-std::unique_ptr<Frame> MakeLayer(const LayerSpec& spec, int width, int height) {
-    if (spec.shape == kAbsent) return nullptr;
+// Builds the frame `choice` asks for for an input of width x height; null if absent.
+std::unique_ptr<Frame> MakeLayer(const LayerChoice& choice, int width, int height) {
+    if (choice.shape == kAbsent) return nullptr;
     int w = width, h = height;
-    if (spec.shape == kOtherWidth || spec.shape == kOtherSize)
-        w = OtherSize(width, kMaxWidth, spec.seed);
-    if (spec.shape == kOtherHeight || spec.shape == kOtherSize)
-        h = OtherSize(height, kMaxHeight, spec.seed);
-    auto f = std::make_unique<Frame>(w, h, w * 4 + spec.padding);
-    FillPattern(*f, spec.pattern, spec.seed);
+    if (choice.shape == kOtherWidth || choice.shape == kOtherSize)
+        w = OtherSize(width, kMaxWidth, choice.seed);
+    if (choice.shape == kOtherHeight || choice.shape == kOtherSize)
+        h = OtherSize(height, kMaxHeight, choice.seed);
+    auto f = std::make_unique<Frame>(w, h, w * 4 + choice.padding);
+    FillPattern(*f, choice.pattern, choice.seed);
     return f;
 }
 
@@ -269,7 +269,7 @@ struct Case {
     uint8_t recordSeed = 0;
     DownsampleFactor downsample{{1, 1}, {1, 1}};
     uint32_t threads = 1;
-    LayerSpec input, background, keyIn, output;
+    LayerChoice input, background, keyIn, output;
 };
 
 Case ReadCase(Bytes& in) {

@@ -46,26 +46,26 @@ Frame AllAlphas() {
 
 // Writes RGBA bytes straight through OpenImageIO, saying the alpha is straight.
 void WriteStraight(const std::string& path, const Frame& f) {
-    OIIO::ImageSpec spec(f.width, f.height, 4, OIIO::TypeDesc::UINT8);
-    spec.alpha_channel = 3;
-    spec.attribute("oiio:UnassociatedAlpha", 1);
+    OIIO::ImageSpec header(f.width, f.height, 4, OIIO::TypeDesc::UINT8);
+    header.alpha_channel = 3;
+    header.attribute("oiio:UnassociatedAlpha", 1);
     std::vector<uint8_t> rgba;
     for (size_t i = 0; i < f.px.size(); i += 4)
         rgba.insert(rgba.end(), {f.px[i + 1], f.px[i + 2], f.px[i + 3], f.px[i]});
     auto out = OIIO::ImageOutput::create(path);
-    ASSERT_TRUE(out && out->open(path, spec) &&
+    ASSERT_TRUE(out && out->open(path, header) &&
                 out->write_image(OIIO::TypeDesc::UINT8, rgba.data()) && out->close());
 }
 
 // The file's channels as floats, without any alpha association.
-std::vector<float> RawFloats(const std::string& path, OIIO::ImageSpec* spec) {
+std::vector<float> RawFloats(const std::string& path, OIIO::ImageSpec* header) {
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
     auto in = OIIO::ImageInput::open(path, &config);
     if (!in) return {};
-    *spec = in->spec();
-    std::vector<float> v(spec->image_pixels() * size_t(spec->nchannels));
-    in->read_image(0, 0, 0, spec->nchannels, OIIO::TypeDesc::FLOAT, v.data());
+    *header = in->spec();
+    std::vector<float> v(header->image_pixels() * size_t(header->nchannels));
+    in->read_image(0, 0, 0, header->nchannels, OIIO::TypeDesc::FLOAT, v.data());
     return v;
 }
 
@@ -119,8 +119,8 @@ TEST(MediaStills, EightBitStraightValuesPassUntouched) {
         // Out: the file holds the bytes as given, not dissociated.
         const std::string out = dir / (std::string("out.") + ext);
         orvo::WriteImage(out, f);
-        OIIO::ImageSpec spec;
-        std::vector<float> v = RawFloats(out, &spec);
+        OIIO::ImageSpec header;
+        std::vector<float> v = RawFloats(out, &header);
         ASSERT_EQ(v.size(), f.px.size());
         size_t wrong = 0;
         for (size_t i = 0; i < v.size(); i += 4)
@@ -148,9 +148,9 @@ TEST(MediaStills, DeeperFilesBecomeDisplayValuesOnPurpose) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        OIIO::ImageSpec spec(f.width, f.height, 4, c.type);
-        spec.alpha_channel = 3;
-        if (!c.premultiplied) spec.attribute("oiio:UnassociatedAlpha", 1);
+        OIIO::ImageSpec header(f.width, f.height, 4, c.type);
+        header.alpha_channel = 3;
+        if (!c.premultiplied) header.attribute("oiio:UnassociatedAlpha", 1);
         std::vector<float> v;
         for (size_t i = 0; i < f.px.size(); i += 4) {
             const float a = f.px[i] / 255.0f;
@@ -163,7 +163,7 @@ TEST(MediaStills, DeeperFilesBecomeDisplayValuesOnPurpose) {
         }
         const std::string path = dir / c.name;
         auto out = OIIO::ImageOutput::create(path);
-        ASSERT_TRUE(out->open(path, spec) && out->write_image(OIIO::TypeDesc::FLOAT, v.data()) &&
+        ASSERT_TRUE(out->open(path, header) && out->write_image(OIIO::TypeDesc::FLOAT, v.data()) &&
                     out->close());
         orvo::ReadNotes notes;
         Frame got = orvo::ReadImage(path, FrameRole::kColour, &notes);
@@ -195,10 +195,10 @@ TEST(MediaStills, LinearFormatsAreWrittenLinearAndComeBackExactly) {
     ScratchDir dir;
     Frame f = AllAlphas();
     orvo::WriteImage(dir / "out.exr", f);
-    OIIO::ImageSpec spec;
-    std::vector<float> v = RawFloats(dir / "out.exr", &spec);
-    EXPECT_EQ(spec.get_string_attribute("oiio:ColorSpace"), "Linear");
-    ASSERT_EQ(spec.nchannels, 4);
+    OIIO::ImageSpec header;
+    std::vector<float> v = RawFloats(dir / "out.exr", &header);
+    EXPECT_EQ(header.get_string_attribute("oiio:ColorSpace"), "Linear");
+    ASSERT_EQ(header.nchannels, 4);
     // Pixel (255, 32): alpha 255, red 128 -> linear 0.2158605; pixel (128, 0):
     // alpha 128, red 0, green 255 -> premultiplied 128/255.
     const float* opaque = &v[(32 * 256 + 255) * 4];

@@ -39,21 +39,21 @@ std::string Lower(std::string s) {
 }
 
 // Floats hold scene-linear light unless the file names a display encoding.
-bool HoldsLinearLight(const OIIO::ImageSpec& spec) {
-    const OIIO::TypeDesc t = spec.format;
+bool HoldsLinearLight(const OIIO::ImageSpec& header) {
+    const OIIO::TypeDesc t = header.format;
     if (t.basetype != OIIO::TypeDesc::HALF && t.basetype != OIIO::TypeDesc::FLOAT &&
         t.basetype != OIIO::TypeDesc::DOUBLE)
         return false;
-    const std::string cs = Lower(spec.get_string_attribute("oiio:ColorSpace"));
+    const std::string cs = Lower(header.get_string_attribute("oiio:ColorSpace"));
     if (cs.empty() || cs.find("lin") != std::string::npos) return true;
     for (const char* display : {"srgb", "rec709", "gamma", "g22", "g18"})
         if (cs.find(display) != std::string::npos) return false;
     return true;
 }
 
-bool AllEightBit(const OIIO::ImageSpec& spec) {
-    if (spec.format != OIIO::TypeDesc::UINT8) return false;
-    for (const OIIO::TypeDesc& t : spec.channelformats)
+bool AllEightBit(const OIIO::ImageSpec& header) {
+    if (header.format != OIIO::TypeDesc::UINT8) return false;
+    for (const OIIO::TypeDesc& t : header.channelformats)
         if (t != OIIO::TypeDesc::UINT8) return false;
     return true;
 }
@@ -114,14 +114,14 @@ Frame ReadImage(const std::string& path, FrameRole role, ReadNotes* notes) {
         std::string why = OneLine(OIIO::geterror());
         throw UsageError("cannot read \"" + path + "\"" + (why.empty() ? "" : ": " + why));
     }
-    const OIIO::ImageSpec spec = in->spec();
-    const int w = spec.width, h = spec.height, nch = spec.nchannels;
+    const OIIO::ImageSpec header = in->spec();
+    const int w = header.width, h = header.height, nch = header.nchannels;
     if (w <= 0 || h <= 0 || nch <= 0 || nch > 64 || w > 65535 || h > 65535)
         throw UsageError("cannot use \"" + path + "\": unsupported size " + std::to_string(w) +
                          "x" + std::to_string(h) + " with " + std::to_string(nch) + " channels");
-    const bool eightBit = AllEightBit(spec);
-    const bool linear = HoldsLinearLight(spec);
-    int alpha = spec.alpha_channel;
+    const bool eightBit = AllEightBit(header);
+    const bool linear = HoldsLinearLight(header);
+    int alpha = header.alpha_channel;
     if (alpha < 0 && (nch == 2 || nch == 4)) alpha = nch - 1;
     const size_t count = size_t(w) * size_t(h);
 
@@ -167,10 +167,11 @@ Frame ReadImage(const std::string& path, FrameRole role, ReadNotes* notes) {
 
     // Deeper values: straight colour (dividing out an associated alpha), then
     // 8-bit display values.
-    const bool associated = alpha >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
+    const bool associated =
+        alpha >= 0 && header.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
     if (notes)
         notes->conversion =
-            std::string(spec.format.c_str()) +
+            std::string(header.format.c_str()) +
             (linear ? " linear values encoded as 8-bit sRGB" : " values rounded to 8 bits");
     const float* s = floats.data();
     for (size_t i = 0; i < count; ++i, s += nch, d += 4) {

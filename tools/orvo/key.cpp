@@ -179,7 +179,8 @@ void CheckOutputWritable(const std::string& out) {
 ToolError TooBig(const std::string& path) {
     std::string size;
     if (auto in = OIIO::ImageInput::open(path))
-        size = " of " + SizeText(in->spec().width, in->spec().height) + " pixels";
+        size = " of " + SizeText(in->spec_dimensions(0).width, in->spec_dimensions(0).height) +
+               " pixels";
     return UsageError("cannot read \"" + path + "\": the picture" + size +
                       " needs more memory than this process may use");
 }

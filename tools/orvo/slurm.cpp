@@ -34,17 +34,17 @@ std::string CommandLine(const std::vector<std::string>& argv) {
 }
 
 // "0-5,7,9-11" for the indices 0..5, 7, 9..11 (sorted, distinct).
-std::string ArraySpec(const std::vector<int>& ids) {
-    std::string spec;
+std::string ArrayRanges(const std::vector<int>& ids) {
+    std::string ranges;
     for (size_t i = 0; i < ids.size();) {
         size_t j = i;
         while (j + 1 < ids.size() && ids[j + 1] == ids[j] + 1)
             ++j;
-        spec += (spec.empty() ? "" : ",") + std::to_string(ids[i]);
-        if (j > i) spec += "-" + std::to_string(ids[j]);
+        ranges += (ranges.empty() ? "" : ",") + std::to_string(ids[i]);
+        if (j > i) ranges += "-" + std::to_string(ids[j]);
         i = j + 1;
     }
-    return spec;
+    return ranges;
 }
 
 QueuePhase PhaseOf(const std::string& state) {
@@ -76,7 +76,7 @@ class SlurmEngine : public FarmEngine {
         if (!chunks.empty()) {
             std::vector<std::string> argv = {"sbatch", "--parsable"};
             argv.insert(argv.end(), common.begin(), common.end());
-            argv.push_back("--array=" + ArraySpec(chunks));
+            argv.push_back("--array=" + ArrayRanges(chunks));
             argv.push_back("--output=" + job.Path("logs/task-%A_%a.log"));
             argv.push_back(taskScript);
             result.commands.push_back(CommandLine(argv));
