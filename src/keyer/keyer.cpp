@@ -164,46 +164,42 @@ RECT CKeyer::BandRect() const {
     return band;
 }
 
-int CKeyer::RunRowBands(WorkerProcedure worker, void* context, RECT* band) const {
+// Every pass of the keyer: the job over the frame's band, run to its end.
+int CKeyer::RunJob(CAreaJob& job, WorkerProcedure worker, void* context, RECT* band) const {
     SIZE size{width, height};
-    CRowBandJob job(threadCount);
     job.SetArea(&size, band);
     job.SetProcedure(worker, context);
     return job.Run(1) ? 1 : 0;
 }
 
+int CKeyer::RunRowBands(WorkerProcedure worker, void* context, RECT* band) const {
+    CRowBandJob job(threadCount);
+    return RunJob(job, worker, context, band);
+}
+
 int CKeyer::RunKernelBands(WorkerProcedure worker, void* context, RECT* band, int32_t kernelWidth,
                            int32_t kernelHeight) const {
-    SIZE size{width, height};
     CKernelBandJob job(threadCount);
     job.kernelWidth = kernelWidth;
     job.kernelHeight = kernelHeight;
-    job.SetArea(&size, band);
-    job.SetProcedure(worker, context);
-    return job.Run(1) ? 1 : 0;
+    return RunJob(job, worker, context, band);
 }
 
 int CKeyer::RunWindowBands(WorkerProcedure worker, void* context, RECT* band,
                            CImageBaseClass* source, int32_t kernelWidth,
                            int32_t kernelHeight) const {
-    SIZE size{width, height};
     CWindowBandJob job(threadCount);
     job.kernelWidth = kernelWidth;
     job.kernelHeight = kernelHeight;
     job.innerMarginsOnly = 1;
     job.SetWindowSource(source);
-    job.SetArea(&size, band);
-    job.SetProcedure(worker, context);
-    return job.Run(1) ? 1 : 0;
+    return RunJob(job, worker, context, band);
 }
 
 int CKeyer::RunTileBands(WorkerProcedure worker, void* context, RECT* band,
                          int32_t tileSize) const {
-    SIZE size{width, height};
     CTileJob job(threadCount);
     job.tileWidth = tileSize;
     job.tileHeight = tileSize;
-    job.SetArea(&size, band);
-    job.SetProcedure(worker, context);
-    return job.Run(1) ? 1 : 0;
+    return RunJob(job, worker, context, band);
 }

@@ -96,6 +96,8 @@ class CKeyer : public CObject {
                        int32_t kernelWidth, int32_t kernelHeight) const;
     // Square tiles of tileSize over band, laid out around its centre.
     int RunTileBands(WorkerProcedure worker, void* context, RECT* band, int32_t tileSize) const;
+    // Sets job over the frame and band, runs worker to the end; 1 on success.
+    int RunJob(CAreaJob& job, WorkerProcedure worker, void* context, RECT* band) const;
     // Shading buffer allocation for the wanted state (keyer/keyer.cpp).
     int AllocateShadingBuffer(int on);
 
