@@ -26,6 +26,16 @@ Pool& ThePool() {
     return *pool;
 }
 
+// Moves every kept block into `into` (the caller frees them outside the lock).
+size_t EmptyPool(Pool& pool, void** into) {
+    const size_t count = pool.count;
+    for (size_t i = 0; i < count; ++i)
+        into[i] = pool.kept[i].block;
+    pool.count = 0;
+    pool.bytes = 0;
+    return count;
+}
+
 } // namespace
 
 void* TakeZeroedBlock(size_t bytes) {
@@ -46,10 +56,7 @@ void* TakeZeroedBlock(size_t bytes) {
         if (!found) {
             // A size not kept: the frame size changed, so the kept blocks of
             // other sizes will not be asked for again.
-            for (size_t i = 0; i < pool.count; ++i)
-                stale[staleCount++] = pool.kept[i].block;
-            pool.count = 0;
-            pool.bytes = 0;
+            staleCount = EmptyPool(pool, stale);
         }
     }
     for (size_t i = 0; i < staleCount; ++i)
@@ -79,10 +86,7 @@ void ReleaseBlocks() {
     {
         Pool& pool = ThePool();
         std::lock_guard<std::mutex> guard(pool.lock);
-        for (size_t i = 0; i < pool.count; ++i)
-            blocks[count++] = pool.kept[i].block;
-        pool.count = 0;
-        pool.bytes = 0;
+        count = EmptyPool(pool, blocks);
     }
     for (size_t i = 0; i < count; ++i)
         std::free(blocks[i]);
