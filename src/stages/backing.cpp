@@ -3,6 +3,7 @@
 // and light colours), optionally measuring it in the foreground first.
 #include "image/image.h"
 #include "keyer/keyer.h"
+#include "stages/band_cursor.h"
 
 namespace {
 
@@ -108,13 +109,7 @@ int CKeyer::SetBackingColour(uint8_t blue, uint8_t green, uint8_t red, int refin
 }
 
 void CKeyer::GetBackingColour(uint8_t* red, uint8_t* green, uint8_t* blue) {
-    // Truncation toward zero; the clamp only guards the conversion.
-    auto toByte = [](double x) -> uint8_t {
-        if (!(x > 0.0)) return 0;
-        if (x > 255.0) return 255;
-        return uint8_t(x);
-    };
-    *red = toByte(defaultParams.separationColor[0]);
-    *green = toByte(defaultParams.separationColor[1]);
-    *blue = toByte(defaultParams.separationColor[2]);
+    *red = ClampToByte(defaultParams.separationColor[0]);
+    *green = ClampToByte(defaultParams.separationColor[1]);
+    *blue = ClampToByte(defaultParams.separationColor[2]);
 }

@@ -25,76 +25,80 @@ struct CorrectionContext {
     CImageBaseClass* target;
 };
 
+// The slice's correction: the mode and its amounts.
+struct CorrectionSetup {
+    explicit CorrectionSetup(const KeyerParams& p)
+        : mode(p.bgCorrectionMode), s(p.bgCorrectionStrength), b(p.bgCorrectionBrightness),
+          cr(p.bgCorrectionColor[0]), cg(p.bgCorrectionColor[1]), cb(p.bgCorrectionColor[2]) {}
+    int32_t mode;
+    double s, b;       // strength, brightness
+    double cr, cg, cb; // target colour, red, green, blue
+};
+
+// Corrects one background pixel (red, green, blue bytes) into dst.
+inline void CorrectPixel(const CorrectionSetup& c, const uint8_t* src, uint8_t* dst) {
+    const double s = c.s;
+    double r = src[0];
+    double g = src[1];
+    double bl = src[2];
+    if (s != 0.0) {
+        switch (c.mode) {
+        case kBgDesaturate: {
+            const double l = 0.299 * r + 0.114 * bl + 0.587 * g;
+            r = (l - r) * s + r;
+            g = (l - g) * s + g;
+            bl = (l - bl) * s + bl;
+            break;
+        }
+        case kBgSaturate: {
+            const double m = (bl + g + r) * (1.0 / 3);
+            r = r - (m - r) * s;
+            g = g - (m - g) * s;
+            bl = bl - (m - bl) * s;
+            break;
+        }
+        case kBgHue: {
+            const double m = (bl + g + r) * (1.0 / 3);
+            const double tr = (c.cr - r) * s + r;
+            const double tg = (c.cg - g) * s + g;
+            const double tb = (c.cb - bl) * s + bl;
+            const double mt = (tr + tb + tg) * (1.0 / 3);
+            const double k = mt > 1e-8 ? m / mt : 0.0;
+            r = k * tr;
+            g = k * tg;
+            bl = k * tb;
+            break;
+        }
+        case kBgBlend:
+            r = (c.cr - r) * s + r;
+            g = (c.cg - g) * s + g;
+            bl = (c.cb - bl) * s + bl;
+            break;
+        default:
+            break;
+        }
+    }
+    if (c.b != 0.0) {
+        r = r * (1.0 + c.b);
+        g = g * (1.0 + c.b);
+        bl = bl * (1.0 + c.b);
+    }
+    dst[2] = ClampToByte(bl);
+    dst[1] = ClampToByte(g);
+    dst[0] = ClampToByte(r);
+}
+
 int CorrectWorker(CJobSlice* slice) {
     if (!slice->ready) return 0;
     const CorrectionContext* ctx = static_cast<const CorrectionContext*>(slice->context);
-    const CKeyer* keyer = ctx->keyer;
-    const KeyerParams& p = keyer->params;
-    const int32_t mode = p.bgCorrectionMode;
-    const double s = p.bgCorrectionStrength;
-    const double b = p.bgCorrectionBrightness;
-    const double cr = p.bgCorrectionColor[0];
-    const double cg = p.bgCorrectionColor[1];
-    const double cb = p.bgCorrectionColor[2];
-
-    ConstBandCursor src(keyer->backgroundImage, slice);
-    BandCursor dst(ctx->target, slice);
-
-    for (int row = 0; row < slice->rows; ++row) {
-        for (int col = 0; col < slice->width; ++col) {
-            double r = src[0];
-            double g = src[1];
-            double bl = src[2];
-            if (s != 0.0) {
-                switch (mode) {
-                case kBgDesaturate: {
-                    const double l = 0.299 * r + 0.114 * bl + 0.587 * g;
-                    r = (l - r) * s + r;
-                    g = (l - g) * s + g;
-                    bl = (l - bl) * s + bl;
-                    break;
-                }
-                case kBgSaturate: {
-                    const double m = (bl + g + r) * (1.0 / 3);
-                    r = r - (m - r) * s;
-                    g = g - (m - g) * s;
-                    bl = bl - (m - bl) * s;
-                    break;
-                }
-                case kBgHue: {
-                    const double m = (bl + g + r) * (1.0 / 3);
-                    const double tr = (cr - r) * s + r;
-                    const double tg = (cg - g) * s + g;
-                    const double tb = (cb - bl) * s + bl;
-                    const double mt = (tr + tb + tg) * (1.0 / 3);
-                    const double k = mt > 1e-8 ? m / mt : 0.0;
-                    r = k * tr;
-                    g = k * tg;
-                    bl = k * tb;
-                    break;
-                }
-                case kBgBlend:
-                    r = (cr - r) * s + r;
-                    g = (cg - g) * s + g;
-                    bl = (cb - bl) * s + bl;
-                    break;
-                default:
-                    break;
-                }
-            }
-            if (b != 0.0) {
-                r = r * (1.0 + b);
-                g = g * (1.0 + b);
-                bl = bl * (1.0 + b);
-            }
-            dst[2] = ClampToByte(bl);
-            dst[1] = ClampToByte(g);
-            dst[0] = ClampToByte(r);
-            src.Next();
-            dst.Next();
-        }
-        src.NextRow();
-        dst.NextRow();
+    const CorrectionSetup setup(ctx->keyer->params);
+    const ConstBandRows src(ctx->keyer->backgroundImage, slice);
+    const BandRows dst(ctx->target, slice);
+    for (int32_t row = 0; row < slice->rows; ++row) {
+        const uint8_t* s = src.Row(row);
+        uint8_t* d = dst.Row(row);
+        for (int32_t x = 0; x < slice->width; ++x, s += src.step, d += dst.step)
+            CorrectPixel(setup, s, d);
     }
     return 1;
 }

@@ -48,6 +48,16 @@ inline uint8_t WindowMean(uint32_t sum, double inverseArea) {
     return uint8_t(uint32_t(sum * inverseArea + 0.5));
 }
 
+// The slice's rows of the three layers a worker reads or writes.
+struct Layers {
+    Layers(const CKeyer* keyer, const CJobSlice* slice)
+        : matte(keyer->matteImage, slice), under(keyer->underlayImage, slice),
+          bg(keyer->correctedBackground, slice) {}
+    ConstBandRows matte;
+    BandRows under;
+    ConstBandRows bg;
+};
+
 int SmoothUnderlayWindowWorker(CJobSlice* jobSlice) {
     if (!jobSlice->ready) return 0;
     CWindowSlice* slice = static_cast<CWindowSlice*>(jobSlice);
@@ -55,29 +65,24 @@ int SmoothUnderlayWindowWorker(CJobSlice* jobSlice) {
     const uint16_t w = slice->width;
     const double inverseArea = slice->inverseArea;
     const uint32_t* sums = slice->windowSums;
-    ConstBandCursor matte(keyer->matteImage, slice);
-    BandCursor under(keyer->underlayImage, slice);
-    ConstBandCursor bg(keyer->correctedBackground, slice);
+    const Layers layers(keyer, slice);
 
     for (int32_t row = 0; row < slice->rows; ++row) {
-        for (int32_t col = 0; col < w; ++col) {
+        const uint8_t* matte = layers.matte.Row(row);
+        uint8_t* under = layers.under.Row(row);
+        const uint8_t* bg = layers.bg.Row(row);
+        for (int32_t col = 0; col < w;
+             ++col, matte += layers.matte.step, under += layers.under.step, bg += layers.bg.step) {
             if (col == 0)
                 slice->StartRow();
             else
                 slice->StepColumn();
-            const uint8_t m = *matte;
-            if (m != 0)
-                SmoothPixel(under.p, bg.p, m, WindowMean(sums[0], inverseArea),
+            if (*matte != 0)
+                SmoothPixel(under, bg, *matte, WindowMean(sums[0], inverseArea),
                             WindowMean(sums[1], inverseArea), WindowMean(sums[2], inverseArea));
-            matte.Next();
-            under.Next();
-            bg.Next();
         }
-        matte.NextRow();
-        under.NextRow();
-        bg.NextRow();
         // The window takes its next bottom row relative to the next row's start.
-        if (!slice->AdvanceRow(under.p)) break;
+        if (!slice->AdvanceRow(layers.under.Row(row + 1))) break;
     }
     return 1;
 }
@@ -128,29 +133,23 @@ int SmoothUnderlayRowWorker(CJobSlice* jobSlice) {
     }
     const uint16_t w = slice->width;
     const uint8_t* mean = sums->mean;
-    ConstBandCursor matte(keyer->matteImage, slice);
-    BandCursor under(keyer->underlayImage, slice);
-    ConstBandCursor bg(keyer->correctedBackground, slice);
+    const Layers layers(keyer, slice);
 
-    const WindowRow* row = slice->ringHead;
-    for (int32_t k = 0; k < kWindow; ++k, row = row->next)
-        sums->AddRow<1>(row->start);
+    const WindowRow* ring = slice->ringHead;
+    for (int32_t k = 0; k < kWindow; ++k, ring = ring->next)
+        sums->AddRow<1>(ring->start);
 
-    for (int32_t y = 0; y < slice->rows; ++y) {
+    for (int32_t row = 0; row < slice->rows; ++row) {
         sums->SumWindows();
         const uint16_t* s = sums->window.data();
-        for (int32_t x = 0; x < w; ++x, s += 3) {
-            const uint8_t m = *matte;
-            if (m != 0) SmoothPixel(under.p, bg.p, m, mean[s[0]], mean[s[1]], mean[s[2]]);
-            matte.Next();
-            under.Next();
-            bg.Next();
-        }
-        matte.NextRow();
-        under.NextRow();
-        bg.NextRow();
+        const uint8_t* matte = layers.matte.Row(row);
+        uint8_t* under = layers.under.Row(row);
+        const uint8_t* bg = layers.bg.Row(row);
+        for (int32_t x = 0; x < w; ++x, s += 3, matte += layers.matte.step,
+                     under += layers.under.step, bg += layers.bg.step)
+            if (*matte != 0) SmoothPixel(under, bg, *matte, mean[s[0]], mean[s[1]], mean[s[2]]);
         sums->AddRow<-1>(slice->ringHead->start);
-        if (!slice->AdvanceRow(under.p)) break;
+        if (!slice->AdvanceRow(layers.under.Row(row + 1))) break;
         sums->AddRow<1>(slice->ringTail->start);
     }
     return 1;

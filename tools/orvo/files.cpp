@@ -159,8 +159,7 @@ bool CommitTemp(const std::string& temp, const std::string& path) {
     return std::rename(temp.c_str(), path.c_str()) == 0;
 }
 
-bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
-                         std::string* why) {
+bool WriteFileAtomically(const std::string& path, const void* data, size_t size, std::string* why) {
     const std::string temp = TempPathFor(path);
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {

@@ -33,8 +33,7 @@ bool CommitTemp(const std::string& temp, const std::string& path);
 // disk and renames the file to `path`; on any failure (a full disk, a
 // read-only folder) removes the temporary file and returns false with `why`
 // saying what failed. Nothing is ever left under `path` half-written.
-bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
-                         std::string* why);
+bool WriteFileAtomically(const std::string& path, const void* data, size_t size, std::string* why);
 
 // True when both names lead to the same file (or, when `b` does not exist yet,
 // to the same normalised path).

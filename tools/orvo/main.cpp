@@ -111,7 +111,8 @@ int main(int argc, char** argv) {
             known = known || strcasecmp(word.c_str(), s) == 0;
         if (!known) {
             std::fprintf(
-                stderr, "orvo: unknown command \"%s\"%s; commands: key, params, about, demo, farm\n",
+                stderr,
+                "orvo: unknown command \"%s\"%s; commands: key, params, about, demo, farm\n",
                 word.c_str(),
                 DidYouMean(word, {std::begin(kSubcommands), std::end(kSubcommands)}).c_str());
             return kExitUsage;
