@@ -8,15 +8,9 @@
 #include <cstring>
 #include <map>
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#else
+#include "platform/win32.h"
+
+#ifndef _WIN32
 #include <dlfcn.h>
 #endif
 

@@ -5,15 +5,9 @@
 
 #include <cstdint>
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#else
+#include "platform/win32.h"
+
+#ifndef _WIN32
 
 typedef int BOOL;
 #ifndef TRUE

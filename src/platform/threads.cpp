@@ -5,16 +5,9 @@
 #include <new>
 
 #include "platform/memory.h"
+#include "platform/win32.h"
 
 #ifdef _WIN32
-
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
 
 namespace {
 

@@ -19,6 +19,7 @@
 
 #include "errors.h"
 #include "files.h"
+#include "text.h"
 
 namespace orvo {
 
@@ -29,12 +30,6 @@ std::string OneLine(std::string s) {
         if (c == '\n' || c == '\r') c = ' ';
     while (!s.empty() && s.back() == ' ')
         s.pop_back();
-    return s;
-}
-
-std::string Lower(std::string s) {
-    for (char& c : s)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
 

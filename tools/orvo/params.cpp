@@ -13,16 +13,11 @@
 
 #include "errors.h"
 #include "host/params.h"
+#include "text.h"
 
 namespace orvo {
 
 namespace {
-
-std::string Lower(std::string s) {
-    for (char& c : s)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 std::string Trim(const std::string& s) {
     size_t b = s.find_first_not_of(" \t");

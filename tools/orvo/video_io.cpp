@@ -13,16 +13,11 @@
 #include "errors.h"
 #include "files.h"
 #include "progress.h"
+#include "text.h"
 
 namespace orvo {
 
 namespace {
-
-std::string Lower(std::string s) {
-    for (char& c : s)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 bool OneOf(const std::string& s, std::initializer_list<const char*> names) {
     for (const char* n : names)

@@ -1,0 +1,13 @@
+// <windows.h> without its min/max macros and its rarely used parts; on other
+// systems nothing.
+#pragma once
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
