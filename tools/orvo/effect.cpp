@@ -107,10 +107,14 @@ void Effect::RestartSequence() {
 Effect::Result Effect::Render(const Frame& fg, const Frame* bg, const Frame* keyIn,
                               const ParamSet& params, int fullWidth, int fullHeight, int factor,
                               bool draft, int frameIndex, Frame* out) {
-    harness::Frame hfg, hbg, hki, hout(fg.width, fg.height);
-    ToHost(fg, &hfg);
-    if (bg) ToHost(*bg, &hbg);
-    if (keyIn) ToHost(*keyIn, &hki);
+    ToHost(fg, &hostFg_);
+    if (bg) ToHost(*bg, &hostBg_);
+    if (keyIn) ToHost(*keyIn, &hostKeyIn_);
+    // A cleared output, as a new frame would be.
+    hostOut_.width = fg.width;
+    hostOut_.height = fg.height;
+    hostOut_.rowbytes = fg.width * 4;
+    hostOut_.pixels.assign(size_t(hostOut_.rowbytes) * size_t(fg.height), 0);
     const std::vector<ParamInfo>& infos = params.infos();
     const std::vector<ParamValue>& values = params.values();
     try {
@@ -146,16 +150,16 @@ Effect::Result Effect::Render(const Frame& fg, const Frame* bg, const Frame* key
                 break;
             }
         }
-        host_->SetLayer(0, &hfg);
-        host_->SetLayer(ParamBackground, bg ? &hbg : nullptr);
-        host_->SetLayer(ParamKeyIn, keyIn ? &hki : nullptr);
+        host_->SetLayer(0, &hostFg_);
+        host_->SetLayer(ParamBackground, bg ? &hostBg_ : nullptr);
+        host_->SetLayer(ParamKeyIn, keyIn ? &hostKeyIn_ : nullptr);
         host_->SetQuality(!draft);
         host_->SetDownsample(1, A_u_long(factor), 1, A_u_long(factor));
         host_->SetTime(frameIndex, 1, 24);
     } catch (const harness::Error& e) {
         throw Failure(std::string("the stand-in host refused a setting: ") + e.what());
     }
-    harness::RenderResult r = host_->Render(hout);
+    harness::RenderResult r = host_->Render(hostOut_);
     try {
         // The frames are ours and about to go: the host must not keep them.
         host_->SetLayer(0, nullptr);
@@ -163,11 +167,17 @@ Effect::Result Effect::Render(const Frame& fg, const Frame* bg, const Frame* key
         host_->SetLayer(ParamKeyIn, nullptr);
     } catch (const harness::Error&) {
     }
-    out->width = hout.width;
-    out->height = hout.height;
-    out->px.resize(size_t(hout.width) * size_t(hout.height) * 4);
-    for (int y = 0; y < hout.height; ++y)
-        std::copy(hout.Pixel(0, y), hout.Pixel(0, y) + size_t(hout.width) * 4, out->pixel(0, y));
+    const harness::Frame& h = hostOut_;
+    out->width = h.width;
+    out->height = h.height;
+    if (h.rowbytes == h.width * 4) {
+        // Packed rows: the output takes the pixels, the host the old buffer.
+        out->px.swap(hostOut_.pixels);
+    } else {
+        out->px.resize(size_t(h.width) * size_t(h.height) * 4);
+        for (int y = 0; y < h.height; ++y)
+            std::copy(h.Pixel(0, y), h.Pixel(0, y) + size_t(h.width) * 4, out->pixel(0, y));
+    }
     Result res;
     res.err = r.err;
     if (r.outFlags & PF_OutFlag_DISPLAY_ERROR_MESSAGE) res.message = r.message;

@@ -7,11 +7,8 @@
 #include <vector>
 
 #include "frame.h"
+#include "harness/harness.h"
 #include "params.h"
-
-namespace harness {
-class Host;
-}
 
 namespace orvo {
 
@@ -53,6 +50,9 @@ class Effect {
 
   private:
     std::unique_ptr<harness::Host> host_;
+    // The host-side layers and output, kept from frame to frame so that their
+    // memory is reused instead of faulted in afresh for every frame.
+    harness::Frame hostFg_, hostBg_, hostKeyIn_, hostOut_;
 };
 
 } // namespace orvo

@@ -136,7 +136,7 @@ const char* BgFitDescription(BgFit fit) {
 }
 
 Frame FitBackground(const Frame& bg, int width, int height, BgFit fit) {
-    if (fit == BgFit::kNone || (bg.width == width && bg.height == height)) return bg;
+    if (FitKeepsBackground(bg, width, height, fit)) return bg;
     const double sx = double(width) / bg.width, sy = double(height) / bg.height;
     if (fit == BgFit::kStretch) return Resample(bg, width, height, sx, sy, 0.0, 0.0);
     const double s = fit == BgFit::kCover ? std::max(sx, sy) : std::min(sx, sy);

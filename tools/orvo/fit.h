@@ -22,4 +22,9 @@ const char* BgFitDescription(BgFit fit);
 // triangle filter, widened when shrinking so every source pixel counts.
 Frame FitBackground(const Frame& bg, int width, int height, BgFit fit);
 
+// True when fitting `bg` to the frame leaves it as it is (same size, or no fit).
+inline bool FitKeepsBackground(const Frame& bg, int width, int height, BgFit fit) {
+    return fit == BgFit::kNone || (bg.width == width && bg.height == height);
+}
+
 } // namespace orvo

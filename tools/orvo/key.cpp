@@ -360,8 +360,8 @@ KeyResult RenderFrames(const KeyPlan& plan, Effect& effect, FrameRange range) {
     KeyResult result;
     Progress progress(total, !o.quiet && total != 1);
     int index = 0;
-    Frame fgFrame, bgFrame, kiFrame, out, fitted;
-    bool fittedValid = false;
+    Frame fgFrame, bgFrame, kiFrame, out, fitted, dfg, dbg, dki;
+    const Frame* fittedBg = nullptr; // the background as it goes to the effect
     try {
         while (fg->Next(&fgFrame)) {
             ++index;
@@ -371,14 +371,15 @@ KeyResult RenderFrames(const KeyPlan& plan, Effect& effect, FrameRange range) {
                                  " is " + SizeText(fgFrame.width, fgFrame.height) +
                                  ", the first frame " + SizeText(plan.width, plan.height) +
                                  " (the frame size changes)");
-            if (bg) {
+            // A still background is read and fitted once; other frames one by one.
+            if (bg && !(bg->isStill() && fittedBg)) {
                 if (!bg->Next(&bgFrame))
                     throw UsageError("\"" + o.bg + "\" has no frame for foreground frame " +
                                      std::to_string(number));
-                // A still background is fitted once; other frames one by one.
-                if (!bg->isStill() || !fittedValid) {
+                fittedBg = &bgFrame;
+                if (!FitKeepsBackground(bgFrame, plan.width, plan.height, plan.fit)) {
                     fitted = FitBackground(bgFrame, plan.width, plan.height, plan.fit);
-                    fittedValid = true;
+                    fittedBg = &fitted;
                 }
             }
             if (ki) {
@@ -391,12 +392,18 @@ KeyResult RenderFrames(const KeyPlan& plan, Effect& effect, FrameRange range) {
                                      SizeText(kiFrame.width, kiFrame.height) + ", the foreground " +
                                      SizeText(plan.width, plan.height));
             }
-            const Frame dfg = Downscale(fgFrame, plan.factor);
-            const Frame dbg = bg ? Downscale(fitted, plan.factor) : Frame();
-            const Frame dki = ki ? Downscale(kiFrame, plan.factor) : Frame();
-            Effect::Result r =
-                effect.Render(dfg, bg ? &dbg : nullptr, ki ? &dki : nullptr, plan.params,
-                              plan.width, plan.height, plan.factor, o.draft, index - 1, &out);
+            // At full size the frames go to the effect as they are.
+            const bool reduce = plan.factor > 1;
+            if (reduce) {
+                dfg = Downscale(fgFrame, plan.factor);
+                if (bg) dbg = Downscale(*fittedBg, plan.factor);
+                if (ki) dki = Downscale(kiFrame, plan.factor);
+            }
+            const Frame& rfg = reduce ? dfg : fgFrame;
+            const Frame* rbg = !bg ? nullptr : reduce ? &dbg : fittedBg;
+            const Frame* rki = !ki ? nullptr : reduce ? &dki : &kiFrame;
+            Effect::Result r = effect.Render(rfg, rbg, rki, plan.params, plan.width, plan.height,
+                                             plan.factor, o.draft, index - 1, &out);
             if (r.err != 0)
                 throw Failure("the effect failed on frame " + std::to_string(number) +
                               " with error " + std::to_string(r.err));

@@ -209,7 +209,10 @@ bool VideoReader::Next(Frame* frame, bool matte) {
                              " frames (truncated?)" + (why.empty() ? "" : ": " + why));
         return false;
     }
-    *frame = Frame(width_, height_);
+    // The frame's memory is reused from one frame to the next.
+    frame->width = width_;
+    frame->height = height_;
+    frame->px.resize(bytes);
     const uint8_t* s = rgba_.data();
     uint8_t* d = frame->px.data();
     for (size_t i = 0; i < bytes; i += 4) {
