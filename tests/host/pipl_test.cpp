@@ -71,48 +71,13 @@ TEST(PiplReader, ReadsTheWorkedExamples) {
     EXPECT_EQ(pipl.byteSize, kSample.size());
 }
 
-TEST(PiplReader, RejectsBadData) {
-    std::vector<uint8_t> cut(kSample.begin(), kSample.end() - 3);
-    EXPECT_THROW(harness::ParsePipl(cut.data(), cut.size()), harness::Error);
-    std::vector<uint8_t> mac = kSample;
-    mac[0] = 0; // no Windows prefix
-    EXPECT_THROW(harness::ParsePipl(mac.data(), mac.size()), harness::Error);
-    harness::Pipl pipl = harness::ParsePipl(kSample.data(), kSample.size());
-    EXPECT_THROW(pipl.Code(FourCC("kind")), harness::Error);
-    EXPECT_THROW(harness::CheckEffectPipl(pipl, true), harness::Error);
-}
-
-TEST(PiplReader, EffectChecksNameTheFault) {
-    auto prop = [](const char* key, std::vector<uint8_t> data) {
-        harness::PiplProperty p;
-        p.vendor = FourCC("8BIM");
-        p.key = FourCC(*reinterpret_cast<const char(*)[5]>(key));
-        p.length = uint32_t(data.size());
-        p.data = std::move(data);
-        return p;
-    };
-    harness::Pipl pipl;
-    pipl.properties = {prop("kind", {'T', 'K', 'F', 'e'}), prop("ePVR", {2, 0, 0, 0}),
-                       prop("eSVR", {11, 0, 0, 0}), prop("wx86", {'m', 'a', 'i', 'n', 0, 0, 0, 0})};
-    EXPECT_EQ(harness::CheckEffectPipl(pipl, false), "main");
-    try {
-        harness::CheckEffectPipl(pipl, true);
-        FAIL() << "a 32-bit PiPL passed as 64-bit";
-    } catch (const harness::Error& e) {
-        EXPECT_NE(std::string(e.what()).find("'8664'"), std::string::npos);
-    }
-    pipl.properties[0].data = {'X', 'X', 'X', 'X'};
-    EXPECT_THROW(harness::CheckEffectPipl(pipl, false), harness::Error);
-}
-
-TEST(BuiltAex, PiplAndExportsOfThe64BitModule) {
-    const char* path = std::getenv("ORVO_AEX64");
-    if (!path || !*path) GTEST_SKIP() << "ORVO_AEX64 not set (make windows-check sets it)";
-    CheckAex(path, true);
-}
-
-TEST(BuiltAex, PiplAndExportsOfThe32BitModule) {
-    const char* path = std::getenv("ORVO_AEX32");
-    if (!path || !*path) GTEST_SKIP() << "ORVO_AEX32 not set (make windows-check sets it)";
-    CheckAex(path, false);
+TEST(BuiltAex, PiplAndExportsOfTheWindowsModules) {
+    int checked = 0;
+    for (const char* variable : {"ORVO_AEX64", "ORVO_AEX32"})
+        if (const char* path = std::getenv(variable); path && *path) {
+            CheckAex(path, variable == std::string("ORVO_AEX64"));
+            ++checked;
+        }
+    if (checked == 0)
+        GTEST_SKIP() << "ORVO_AEX64 and ORVO_AEX32 not set (make windows-check sets them)";
 }
