@@ -1,7 +1,7 @@
-// The stand-in host itself: what it delivers to an effect and the contract
-// breaches it catches (so that an empty Problems() after a render means
-// something). A scripted effect forwards set-up commands to the real entry
-// and runs the test's script for render and other commands.
+// The stand-in host itself: the contract breaches it catches (so that an
+// empty Problems() after a render means something), the failures it fakes,
+// messages, copies and its own argument checks. A scripted effect forwards set-up commands to the
+// real entry and runs the test's script for render and other commands.
 #include <functional>
 #include <string>
 
@@ -60,44 +60,6 @@ template <class... T> std::vector<long long> L(T... values) {
 }
 
 } // namespace
-
-TEST_F(StandIn, LayersValuesAndSettingsAreDelivered) {
-    harness::Frame fg(5, 3, 32), bg(5, 3);
-    host.SetLayer(0, &fg);
-    host.SetLayer(ParamBackground, &bg);
-    host.SetSlider(ParamCropSize, 123);
-    host.SetFixedUnits(ParamTransparencyThreshold, 75.5);
-    host.SetColor(ParamChromaColor, 1, 2, 3);
-    host.SetQuality(false);
-    host.SetDownsample(1, 2, 1, 4);
-    host.SetPoint(ParamCropPosition, 10.5, 20.25);
-    bool ran = false;
-    g_render = [&](PF_InData* in, PF_OutData*, PF_ParamDef** params, PF_LayerDef* output) {
-        ran = true;
-        EXPECT_EQ(params[0]->u.ld.data, reinterpret_cast<PF_Pixel*>(fg.pixels.data()));
-        const PF_Pixel& c = params[ParamChromaColor]->u.cd.value;
-        EXPECT_EQ(L(params[0]->u.ld.rowbytes, params[0]->u.ld.width, in->num_params, output->width,
-                    output->rowbytes, params[ParamCropSize]->u.sd.value,
-                    params[ParamTransparencyThreshold]->u.fd.value, c.red, c.blue, in->quality,
-                    in->downsample_x.den, in->downsample_y.den,
-                    params[ParamCropPosition]->u.td.x_value),
-                  L(32, 5, 41, 4, 24, 123, 0x004B8000, 1, 3, PF_Quality_LO, 2, 4, 0x000A8000));
-        PF_ParamDef layer, keyIn;
-        EXPECT_EQ(Checkout(in, ParamBackground, &layer), 0);
-        EXPECT_EQ(L(layer.u.ld.data == reinterpret_cast<PF_Pixel*>(bg.pixels.data()),
-                    layer.u.ld.rowbytes),
-                  L(1, 20));
-        EXPECT_EQ(Checkout(in, ParamKeyIn, &keyIn), 0);
-        EXPECT_EQ(keyIn.u.ld.data, nullptr); // no layer chosen
-        in->inter.checkin_param(in->effect_ref, &keyIn);
-        in->inter.checkin_param(in->effect_ref, &layer);
-        return 0;
-    };
-    harness::Frame out(4, 2, 24);
-    EXPECT_EQ(host.Render(out).err, 0);
-    EXPECT_TRUE(ran);
-    EXPECT_TRUE(host.Problems().empty());
-}
 
 TEST_F(StandIn, ContractBreachesAreReported) {
     EXPECT_NE(ProblemsOf(PF_Cmd_RENDER,
