@@ -1,5 +1,5 @@
-// The PiPL reader of the stand-in host, and the PiPL of the built .aex files
-// (given by ORVO_AEX64 / ORVO_AEX32; `make windows-check` sets them).
+// The PiPL and exports of the built .aex files (given by ORVO_AEX64 /
+// ORVO_AEX32; `make windows-check` sets them).
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -13,15 +13,6 @@
 using harness::FourCC;
 
 namespace {
-
-// The two worked examples of the host's resource format: catg "Keying" and
-// eVER 0x00080600, after the Windows header (prefix 1, version 0, 2 entries).
-const std::vector<uint8_t> kSample = {
-    0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00,                         //
-    0x4D, 0x49, 0x42, 0x38, 0x67, 0x74, 0x61, 0x63, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00, //
-    0x00, 0x00, 0x06, 0x4B, 0x65, 0x79, 0x69, 0x6E, 0x67, 0x00,                         //
-    0x4D, 0x49, 0x42, 0x38, 0x52, 0x45, 0x56, 0x65, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, //
-    0x00, 0x00, 0x00, 0x06, 0x08, 0x00};
 
 void CheckAex(const std::string& path, bool win64) {
     SCOPED_TRACE(path);
@@ -60,16 +51,6 @@ void CheckAex(const std::string& path, bool win64) {
 }
 
 } // namespace
-
-TEST(PiplReader, ReadsTheWorkedExamples) {
-    harness::Pipl pipl = harness::ParsePipl(kSample.data(), kSample.size());
-    ASSERT_EQ(pipl.properties.size(), 2u);
-    EXPECT_EQ(pipl.properties[0].key, FourCC("catg"));
-    EXPECT_EQ(pipl.properties[0].vendor, FourCC("8BIM"));
-    EXPECT_EQ(pipl.PascalString(FourCC("catg")), "Keying");
-    EXPECT_EQ(pipl.Word32(FourCC("eVER")), 0x00080600u);
-    EXPECT_EQ(pipl.byteSize, kSample.size());
-}
 
 TEST(BuiltAex, PiplAndExportsOfTheWindowsModules) {
     int checked = 0;

@@ -44,9 +44,13 @@ int CountBytes(const CImageBaseClass& image, uint8_t value) {
 
 TEST(ImageCreate, OwnedAndWrappedGeometry) {
     CImageBaseClass image;
-    EXPECT_EQ(L(image.pixels != nullptr, image.bytesPerPixel, image.rowStride, image.fieldMode,
-                image.fieldOrder, image.ownsPixels, image.undefined),
-              L(0, 0, 0, 0, 1, 0, 1));
+    EXPECT_EQ(L(image.pixels != nullptr, image.bytesPerPixel, image.componentOffset,
+                image.componentCount, image.componentStep, image.rowGap, image.rowStride,
+                image.pixelStep, image.fieldMode, image.fieldOrder, image.ownsPixels,
+                image.undefined),
+              L(0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 1));
+    for (const RECT& r : {image.view, image.viewAtOrigin, image.bounds})
+        EXPECT_EQ(L(r.left, r.top, r.right, r.bottom), L(0, 0, 0, 0));
     ASSERT_EQ(image.Create(7, 5, 3, nullptr), 1);
     EXPECT_EQ(L(image.ownsPixels, image.undefined, image.rowStride, image.pixelStep,
                 image.componentCount, image.view.right, image.view.bottom),
@@ -261,4 +265,14 @@ TEST(ImageAddress, FieldModeAddressesHalfTheRows) {
             << c.fieldMode << "/" << c.fieldOrder << " " << c.x << "," << c.y;
         EXPECT_EQ(image.ViewHeight(1), c.fieldMode ? 3 : 6);
     }
+}
+
+TEST(ImageFields, SplitPutsEvenRowsInTheFirstHalf) {
+    CImageBaseClass source, dest;
+    MakePattern(source, 3, 5, 1); // row r starts with 21 r
+    ASSERT_EQ(dest.Create(3, 5, 1, nullptr), 1);
+    dest.SetFieldMode(1, 0);
+    EXPECT_EQ(dest.SplitFields(&source, 0), 1);
+    EXPECT_EQ(L(ByteAt(dest, 0, 0), ByteAt(dest, 0, 1), ByteAt(dest, 0, 2), ByteAt(dest, 0, 3)),
+              L(0, 42, 21, 63));
 }

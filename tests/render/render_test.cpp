@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <utility>
 #include <vector>
 
@@ -65,69 +64,42 @@ struct RenderTest : ::testing::Test {
 };
 
 TEST_F(RenderTest, TrivialViewsAndRefusedLayers) {
-    using Setup = std::function<void(RenderTest&)>;
-    const Setup none = [](RenderTest&) {};
+    enum Layers {
+        kAsIs,
+        kNoBackground,
+        kBackgroundAlpha7,
+        kBackgroundRowOf10,
+        kKeyIn8x5,
+        kKeyIn4x8
+    };
     const struct {
         const char* what;
         int show, width;
-        Setup setup;
+        Layers layers;
         const char* message; // null: no message
         uint8_t pixel[4];
     } cases[] = {
-        {"foreground", ShowForeground, 8, none, nullptr, {255, 10, 20, 30}},
-        {"background", ShowBackground, 200, none, nullptr, {255, 1, 2, 3}},
-        {"background without its layer",
-         ShowBackground,
-         200,
-         [](RenderTest& t) { t.host.SetLayer(ParamBackground, nullptr); },
-         nullptr,
-         {255, 10, 20, 30}},
-        {"background on a small output", ShowBackground, 120, none, nullptr, {255, 10, 20, 30}},
-        {"corrected background, no correction: opaque",
-         ShowCorrectedBg,
-         16,
-         [](RenderTest& t) { t.bg.Fill(7, 1, 2, 3); },
-         nullptr,
-         {255, 1, 2, 3}},
-        {"background of another row length becomes grey",
-         ShowCorrectedBg,
-         8,
-         [](RenderTest& t) {
-             t.other = Frame(8, 4, 40);
-             t.other.Fill(255, 1, 2, 3);
-             t.host.SetLayer(ParamBackground, &t.other);
-         },
-         nullptr,
-         {255, 128, 128, 128}},
-        {"missing background",
-         ShowComposite,
-         8,
-         [](RenderTest& t) { t.host.SetLayer(ParamBackground, nullptr); },
-         "You first have to select the background layer!",
-         {0, 0, 0, 0}},
-        {"key-in of another height",
-         ShowCorrectedBg,
-         8,
-         [](RenderTest& t) {
-             t.keyIn = Frame(8, 5);
-             t.host.SetLayer(ParamKeyIn, &t.keyIn);
-         },
-         kSizeMessage,
-         {0, 0, 0, 0}},
-        {"key-in of the same pixel count, other shape",
-         ShowCorrectedBg,
-         8,
-         [](RenderTest& t) {
-             t.keyIn = Frame(4, 8);
-             t.host.SetLayer(ParamKeyIn, &t.keyIn);
-         },
-         kSizeMessage,
-         {0, 0, 0, 0}},
+        // clang-format off
+        {"foreground", ShowForeground, 8, kAsIs, nullptr, {255, 10, 20, 30}},
+        {"background", ShowBackground, 200, kAsIs, nullptr, {255, 1, 2, 3}},
+        {"background without its layer", ShowBackground, 200, kNoBackground, nullptr, {255, 10, 20, 30}},
+        {"background on a small output", ShowBackground, 120, kAsIs, nullptr, {255, 10, 20, 30}},
+        {"corrected background, no correction: opaque", ShowCorrectedBg, 16, kBackgroundAlpha7, nullptr, {255, 1, 2, 3}},
+        {"background of another row length: grey", ShowCorrectedBg, 8, kBackgroundRowOf10, nullptr, {255, 128, 128, 128}},
+        {"missing background", ShowComposite, 8, kNoBackground, "You first have to select the background layer!", {0, 0, 0, 0}},
+        {"key-in of another height", ShowCorrectedBg, 8, kKeyIn8x5, kSizeMessage, {0, 0, 0, 0}},
+        {"key-in of the same pixel count, other shape", ShowCorrectedBg, 8, kKeyIn4x8, kSizeMessage, {0, 0, 0, 0}},
+        // clang-format on
     };
     for (const auto& c : cases) {
         Frames(c.width, 4, c.show);
-        host.SetLayer(ParamKeyIn, nullptr);
-        c.setup(*this);
+        other = Frame(8, 4, 40); // 10 pixels per row
+        other.Fill(255, 1, 2, 3);
+        keyIn = c.layers == kKeyIn8x5 ? Frame(8, 5) : Frame(4, 8);
+        host.SetLayer(ParamKeyIn, c.layers >= kKeyIn8x5 ? &keyIn : nullptr);
+        if (c.layers == kNoBackground) host.SetLayer(ParamBackground, nullptr);
+        if (c.layers == kBackgroundAlpha7) bg.Fill(7, 1, 2, 3);
+        if (c.layers == kBackgroundRowOf10) host.SetLayer(ParamBackground, &other);
         harness::RenderResult r = host.Render(out);
         EXPECT_EQ(r.err, 0) << c.what;
         EXPECT_EQ(r.outFlags, c.message ? PF_OutFlag_DISPLAY_ERROR_MESSAGE : 0) << c.what;
