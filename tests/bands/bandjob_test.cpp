@@ -266,16 +266,13 @@ TEST(TileJob, OneSlotSmallAreasAndTileLimits) {
               L(1, 1, 10, 31));
     EXPECT_TRUE(corner.ExactlyOnce(10, 20, 40, 50));
 
-    CTileJob unit(2); // one-pixel tiles are the smallest allowed
-    Coverage pixels(5, 3);
-    ASSERT_EQ(RunTiles(unit, 1, pixels), 1);
-    EXPECT_TRUE(pixels.ExactlyOnce(0, 0, 4, 2));
-
     CTileJob limit(8);
     SIZE size{100, 100};
     limit.SetArea(&size, nullptr);
     limit.tileWidth = limit.tileHeight = 30;
-    EXPECT_EQ(limit.GetThreadLimit(), 25); // (100/30 + 2) squared
+    EXPECT_EQ(limit.GetThreadLimit(), 25);  // (100/30 + 2) squared
+    limit.tileWidth = limit.tileHeight = 1; // the smallest tile
+    EXPECT_EQ(limit.GetThreadLimit(), 102 * 102);
     Coverage nothing(100, 100);
     limit.tileWidth = 0;
     limit.SetProcedure(MarkTiles, &nothing);

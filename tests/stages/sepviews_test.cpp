@@ -103,6 +103,11 @@ TEST(QuickComposite, ForegroundOverBackgroundWithoutBlending) {
     EXPECT_EQ(f.out, view.out);
     EXPECT_EQ(std::vector<uint8_t>(f.matte.pixels, f.matte.pixels + 12),
               std::vector<uint8_t>(view.matte.pixels, view.matte.pixels + 12));
+    // Without a background the separation runs on its own and the view fails.
+    ViewFixture alone;
+    alone.keyer.backgroundImage = nullptr;
+    EXPECT_EQ(alone.keyer.RenderQuickComposite(), 0);
+    EXPECT_EQ(alone.Matte(1, 0) + alone.Matte(0, 0), 1);
     // A black separation colour separates nothing: the matte as it was decides.
     ViewFixture black;
     for (double& c : black.keyer.params.separationColor)

@@ -172,15 +172,15 @@ TEST(SmoothShadingRatio, MeansOnCleanBackingInsideTheCrop) {
         }
     f.Matte(3, 2) = 200; // foreground
     f.Edge(4, 3) = 1;    // near an edge
-    // Band columns 0..6, rows 0..5: column 7 and row 6 stay -1 but are read
-    // by the band's last column and row; the frame's first ones are kept.
+    // Band columns 1..6, rows 0..5: columns 0 and 7 and row 6 stay -1 but
+    // are read by the band's border pixels; the frame's first row is kept.
     f.keyer.cropEnabled = 1;
-    SetRect(&f.keyer.cropRect, 0, 0, 7, 6);
+    SetRect(&f.keyer.cropRect, 1, 0, 7, 6);
     ASSERT_EQ(f.keyer.SmoothShadingRatio(), 1);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            const bool outside = x == 7 || y == 6;
-            const bool kept = x == 0 || y == 0 || (x == 3 && y == 2) || (x == 4 && y == 3);
+            const bool outside = x == 0 || x == 7 || y == 6;
+            const bool kept = y == 0 || (x == 3 && y == 2) || (x == 4 && y == 3);
             float sum = 0; // exact for these dyadic values in any order
             for (int dy = -1; dy <= 1 && !kept && !outside; ++dy)
                 for (int dx = -1; dx <= 1; ++dx)
@@ -190,6 +190,9 @@ TEST(SmoothShadingRatio, MeansOnCleanBackingInsideTheCrop) {
                                               : sum * (1.0f / 9.0f))
                 << x << "," << y;
         }
+
+    SetRect(&f.keyer.cropRect, 2, 0, 3, 7); // one column: an empty band, nothing to do
+    EXPECT_EQ(f.keyer.SmoothShadingRatio(), 1);
 
     ShadingFixture b(6, 6, 0, 0, 0); // black backing: the buffer is left alone
     ASSERT_EQ(b.keyer.SetSmoothBgShadow(1), 1);
