@@ -270,7 +270,9 @@ TEST(TileJob, OneSlotSmallAreasAndTileLimits) {
     SIZE size{100, 100};
     limit.SetArea(&size, nullptr);
     limit.tileWidth = limit.tileHeight = 30;
-    EXPECT_EQ(limit.GetThreadLimit(), 25); // (100/30 + 2) squared
+    EXPECT_EQ(limit.GetThreadLimit(), 25);  // (100/30 + 2) squared
+    limit.tileWidth = limit.tileHeight = 1; // the smallest tile
+    EXPECT_EQ(limit.GetThreadLimit(), 102 * 102);
     Coverage nothing(100, 100);
     limit.tileWidth = 0;
     limit.SetProcedure(MarkTiles, &nothing);

@@ -22,6 +22,7 @@
 #include "harness/harness.h"
 #include "host/entry.h"
 #include "host/params.h"
+#include "support/synthetic.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define ORVO_SANITIZED 1
@@ -123,27 +124,15 @@ struct Shot {
     explicit Shot(int w, int h) : fg(w, h), bg(w, h), keyIn(w, h), out(w, h) {
         host.BindEntry(faults::Entry);
         if (host.Setup() != 0) throw harness::Error("set-up failed");
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                const bool subject = x > w / 3 && x < w / 2 && y > h / 4;
-                uint8_t* p = fg.Pixel(x, y);
-                p[0] = 255;
-                p[1] = subject ? 200 : uint8_t(20 + x % 7);
-                p[2] = subject ? 60 : uint8_t(220 - y % 30);
-                p[3] = subject ? 50 : 40;
-                uint8_t* b = bg.Pixel(x, y);
-                b[0] = 255;
-                b[1] = uint8_t(x * 3);
-                b[2] = uint8_t(y * 5);
-                b[3] = uint8_t(x + y);
-                keyIn.Pixel(x, y)[0] = x < w / 5 ? 255 : 0;
-            }
+        synthetic::GreenScreen(fg.pixels.data(), w, h, fg.rowbytes);
+        synthetic::Background(bg.pixels.data(), w, h, bg.rowbytes);
+        synthetic::KeyInMatte(keyIn.pixels.data(), w, h, keyIn.rowbytes);
         host.SetLayer(0, &fg);
         host.SetLayer(ParamBackground, &bg);
         host.SetLayer(ParamKeyIn, &keyIn);
         host.SetPopup(ParamShow, ShowComposite);
         host.SetPopup(ParamKeyOut, KeyOutKeyInMinusFg);
-        host.SetColor(ParamChromaColor, 30, 210, 40);
+        host.SetColor(ParamChromaColor, 40, 190, 60);
         host.SetCheckbox(ParamCrop, true);
         host.SetPoint(ParamCropPosition, 4, 3);
         host.SetSlider(ParamCropSize, 400);

@@ -1,6 +1,7 @@
 // The render driver through the stand-in host: trivial views, messages,
-// layer validation, the backing-colour cache of the sequence record, the
-// parameter conversions, the crop rectangle and the output alpha.
+// layer validation, the backing-colour cache of the sequence record, the crop
+// rectangle, the output alpha and the host's failures. Every test ends with
+// the host's contract checks (no problems left behind).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -15,6 +16,7 @@
 namespace {
 
 using harness::Frame;
+const char* const kSizeMessage = "FG, BG and optional KeyIn must have the same size!";
 
 struct RenderTest : ::testing::Test {
     harness::Host host;
@@ -29,11 +31,16 @@ struct RenderTest : ::testing::Test {
         host.Teardown();
         EXPECT_TRUE(host.Problems().empty()) << host.Problems().front();
     }
-    void Frames(int w, int h) {
+    // Foreground (10, 20, 30), background (1, 2, 3) attached, view `show`.
+    void Frames(int w, int h, int show = ShowCorrectedBg) {
         fg = Frame(w, h);
         bg = Frame(w, h);
         out = Frame(w, h);
+        fg.Fill(255, 10, 20, 30);
+        bg.Fill(255, 1, 2, 3);
         host.SetLayer(0, &fg);
+        host.SetLayer(ParamBackground, &bg);
+        host.SetPopup(ParamShow, show);
     }
     std::vector<uint8_t> Record() { return host.HandleBytes(host.SequenceHandle()); }
     static bool AllPixels(const Frame& f, uint8_t a, uint8_t r, uint8_t g, uint8_t b) {
@@ -44,332 +51,187 @@ struct RenderTest : ::testing::Test {
             }
         return true;
     }
+    // Brightens the background by half inside the crop (9 -> 13).
+    void CropAndBrighten(double x, double y, int size) {
+        fg.Fill(255, 0, 255, 0);
+        bg.Fill(255, 9, 9, 9);
+        host.SetCheckbox(ParamCrop, true);
+        host.SetPoint(ParamCropPosition, x, y);
+        host.SetSlider(ParamCropSize, size);
+        host.SetPopup(ParamBgColorCorrection, CorrectionBrightness);
+        host.SetSlider(ParamBgCcBrightness, 50);
+    }
 };
 
-TEST_F(RenderTest, ForegroundViewNeedsNoBackground) {
-    Frames(8, 4);
-    fg.Fill(255, 10, 20, 30);
-    host.SetPopup(ParamShow, ShowForeground);
-    harness::RenderResult r = host.Render(out);
-    EXPECT_EQ(r.err, 0);
-    EXPECT_EQ(r.outFlags, 0);
-    EXPECT_TRUE(AllPixels(out, 255, 10, 20, 30));
-}
-
-TEST_F(RenderTest, BackgroundViewFallsBackToForeground) {
-    Frames(200, 4);
-    fg.Fill(255, 10, 20, 30);
-    bg.Fill(255, 1, 2, 3);
-    host.SetPopup(ParamShow, ShowBackground);
-    host.Render(out);
-    EXPECT_TRUE(AllPixels(out, 255, 10, 20, 30)) << "no background layer";
-
-    host.SetLayer(ParamBackground, &bg);
-    host.Render(out);
-    EXPECT_TRUE(AllPixels(out, 255, 1, 2, 3));
-
-    Frames(120, 4); // a small output shows the foreground
-    fg.Fill(255, 10, 20, 30);
-    bg.Fill(255, 1, 2, 3);
-    host.SetLayer(ParamBackground, &bg);
-    host.Render(out);
-    EXPECT_TRUE(AllPixels(out, 255, 10, 20, 30));
-}
-
-TEST_F(RenderTest, MissingBackgroundIsReported) {
-    Frames(8, 4);
-    host.SetPopup(ParamShow, ShowComposite);
-    harness::RenderResult r = host.Render(out);
-    EXPECT_EQ(r.err, 0);
-    EXPECT_EQ(r.outFlags, 0x100);
-    EXPECT_EQ(r.message, "You first have to select the background layer!");
-    EXPECT_TRUE(AllPixels(out, 0, 0, 0, 0));
-}
-
-TEST_F(RenderTest, SizeMismatchIsReportedAndOutputUntouched) {
-    Frames(8, 4);
-    host.SetLayer(ParamBackground, &bg);
-    keyIn = Frame(8, 5);
-    host.SetLayer(ParamKeyIn, &keyIn);
-    host.SetPopup(ParamShow, ShowCorrectedBg);
-    harness::RenderResult r = host.Render(out);
-    EXPECT_EQ(r.err, 0);
-    EXPECT_EQ(r.outFlags, 0x100);
-    EXPECT_EQ(r.message, "FG, BG and optional KeyIn must have the same size!");
-    EXPECT_TRUE(AllPixels(out, 0, 0, 0, 0));
-
-    // Same pixel count, other shape: refused as well rather than keyed.
-    other = Frame(4, 8);
-    host.SetLayer(ParamKeyIn, &other);
-    r = host.Render(out);
-    EXPECT_EQ(r.outFlags, 0x100);
-    EXPECT_EQ(r.message, "FG, BG and optional KeyIn must have the same size!");
-    EXPECT_TRUE(AllPixels(out, 0, 0, 0, 0));
-}
-
-TEST_F(RenderTest, BackgroundOfAnotherRowLengthBecomesGrey) {
-    Frames(8, 4);
-    other = Frame(8, 4, 40); // 10 pixels per row
-    other.Fill(255, 1, 2, 3);
-    host.SetLayer(ParamBackground, &other);
-    host.SetPopup(ParamShow, ShowCorrectedBg);
-    harness::RenderResult r = host.Render(out);
-    EXPECT_EQ(r.outFlags, 0);
-    EXPECT_TRUE(AllPixels(out, 255, 128, 128, 128));
-}
-
-TEST_F(RenderTest, CorrectedBackgroundViewWithoutCorrectionIsTheBackground) {
-    Frames(16, 6);
-    bg.Fill(7, 40, 50, 60);
-    host.SetLayer(ParamBackground, &bg);
-    host.SetPopup(ParamShow, ShowCorrectedBg);
-    host.SetCheckbox(ParamCrop, false);
-    harness::RenderResult r = host.Render(out);
-    EXPECT_EQ(r.err, 0);
-    EXPECT_TRUE(AllPixels(out, 255, 40, 50, 60));
+TEST_F(RenderTest, TrivialViewsAndRefusedLayers) {
+    enum Layers {
+        kAsIs,
+        kNoBackground,
+        kBackgroundAlpha7,
+        kBackgroundRowOf10,
+        kKeyIn8x5,
+        kKeyIn4x8
+    };
+    const struct {
+        const char* what;
+        int show, width;
+        Layers layers;
+        const char* message; // null: no message
+        uint8_t pixel[4];
+    } cases[] = {
+        // clang-format off
+        {"foreground", ShowForeground, 8, kAsIs, nullptr, {255, 10, 20, 30}},
+        {"background", ShowBackground, 200, kAsIs, nullptr, {255, 1, 2, 3}},
+        {"background without its layer", ShowBackground, 200, kNoBackground, nullptr, {255, 10, 20, 30}},
+        {"background on a small output", ShowBackground, 120, kAsIs, nullptr, {255, 10, 20, 30}},
+        {"corrected background, no correction: opaque", ShowCorrectedBg, 16, kBackgroundAlpha7, nullptr, {255, 1, 2, 3}},
+        {"background of another row length: grey", ShowCorrectedBg, 8, kBackgroundRowOf10, nullptr, {255, 128, 128, 128}},
+        {"missing background", ShowComposite, 8, kNoBackground, "You first have to select the background layer!", {0, 0, 0, 0}},
+        {"key-in of another height", ShowCorrectedBg, 8, kKeyIn8x5, kSizeMessage, {0, 0, 0, 0}},
+        {"key-in of the same pixel count, other shape", ShowCorrectedBg, 8, kKeyIn4x8, kSizeMessage, {0, 0, 0, 0}},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        Frames(c.width, 4, c.show);
+        other = Frame(8, 4, 40); // 10 pixels per row
+        other.Fill(255, 1, 2, 3);
+        keyIn = c.layers == kKeyIn8x5 ? Frame(8, 5) : Frame(4, 8);
+        host.SetLayer(ParamKeyIn, c.layers >= kKeyIn8x5 ? &keyIn : nullptr);
+        if (c.layers == kNoBackground) host.SetLayer(ParamBackground, nullptr);
+        if (c.layers == kBackgroundAlpha7) bg.Fill(7, 1, 2, 3);
+        if (c.layers == kBackgroundRowOf10) host.SetLayer(ParamBackground, &other);
+        harness::RenderResult r = host.Render(out);
+        EXPECT_EQ(r.err, 0) << c.what;
+        EXPECT_EQ(r.outFlags, c.message ? PF_OutFlag_DISPLAY_ERROR_MESSAGE : 0) << c.what;
+        EXPECT_EQ(r.message, c.message ? c.message : "") << c.what;
+        EXPECT_TRUE(AllPixels(out, c.pixel[0], c.pixel[1], c.pixel[2], c.pixel[3])) << c.what;
+    }
 }
 
 TEST_F(RenderTest, BackingColourIsCachedInTheSequenceRecord) {
     Frames(16, 8);
     fg.Fill(255, 20, 200, 30);
-    host.SetLayer(ParamBackground, &bg);
-    host.SetPopup(ParamShow, ShowCorrectedBg);
     host.SetColor(ParamChromaColor, 0, 255, 0);
     host.Render(out);
+    // Key blue, green, red at 8..10, the measured colour at 11..13.
+    const std::vector<uint8_t> measured = {0, 255, 0, 30, 200, 20};
     std::vector<uint8_t> rec = Record();
     ASSERT_EQ(rec.size(), 16u);
-    EXPECT_EQ(rec[8], 0);   // key blue
-    EXPECT_EQ(rec[9], 255); // key green
-    EXPECT_EQ(rec[10], 0);  // key red
-    EXPECT_EQ(rec[11], 30); // measured blue
-    EXPECT_EQ(rec[12], 200);
-    EXPECT_EQ(rec[13], 20);
+    EXPECT_EQ(std::vector<uint8_t>(rec.begin() + 8, rec.begin() + 14), measured);
 
     // Same key colour: the stored measurement is used, not measured again.
     fg.Fill(255, 10, 150, 10);
     host.Render(out);
     rec = Record();
-    EXPECT_EQ(rec[11], 30);
-    EXPECT_EQ(rec[12], 200);
-    EXPECT_EQ(rec[13], 20);
+    EXPECT_EQ(std::vector<uint8_t>(rec.begin() + 8, rec.begin() + 14), measured);
 
     // Re-set-up clears the key colour, so the next frame measures again.
     ASSERT_EQ(host.SequenceResetup(), 0);
     rec = Record();
-    for (int i = 0; i <= 10; ++i)
-        EXPECT_EQ(rec[i], 0) << i;
+    EXPECT_EQ(std::vector<uint8_t>(rec.begin(), rec.begin() + 11), std::vector<uint8_t>(11, 0));
     host.Render(out);
     rec = Record();
-    EXPECT_EQ(rec[11], 10);
-    EXPECT_EQ(rec[12], 150);
-    EXPECT_EQ(rec[13], 10);
-}
+    EXPECT_EQ(std::vector<uint8_t>(rec.begin() + 11, rec.begin() + 14),
+              (std::vector<uint8_t>{10, 150, 10}));
 
-TEST_F(RenderTest, KeyColourWithoutMatchStoresBlack) {
-    Frames(16, 8);
+    // No pixel near the key: black is stored, and passed on by later frames.
+    ASSERT_EQ(host.SequenceResetup(), 0);
     fg.Fill(255, 255, 0, 0);
-    host.SetLayer(ParamBackground, &bg);
-    host.SetPopup(ParamShow, ShowCorrectedBg);
-    host.SetColor(ParamChromaColor, 0, 255, 0);
     host.Render(out);
-    std::vector<uint8_t> rec = Record();
-    EXPECT_EQ(rec[9], 255);
-    EXPECT_EQ(rec[11], 0);
-    EXPECT_EQ(rec[12], 0);
-    EXPECT_EQ(rec[13], 0);
-
-    // Later frames pass the stored black on; the record keeps it.
     fg.Fill(255, 0, 255, 0);
     host.Render(out);
     rec = Record();
-    EXPECT_EQ(rec[12], 0);
+    EXPECT_EQ(std::vector<uint8_t>(rec.begin() + 9, rec.begin() + 14),
+              (std::vector<uint8_t>{255, 0, 0, 0, 0}));
 }
 
-TEST_F(RenderTest, KeyOutOutsideTheListActsAsNone) {
-    Frames(16, 8);
+TEST_F(RenderTest, OutputAlphaFollowsTheKeyOut) {
+    Frames(16, 8, ShowComposite);
     fg.Fill(255, 0, 255, 0);
-    bg.Fill(255, 9, 9, 9);
-    host.SetLayer(ParamBackground, &bg);
-    host.SetPopup(ParamShow, ShowComposite);
     host.SetQuality(false);
     host.SetColor(ParamChromaColor, 0, 255, 0);
-
     host.SetPopup(ParamKeyOut, KeyOutKeyInPlusFg);
     host.Render(out);
     EXPECT_EQ(out.Pixel(3, 3)[0], 0) << "a key-out mode leaves the alpha to the stages";
-
-    host.SetPopup(ParamKeyOut, 7);
+    host.SetPopup(ParamKeyOut, 7); // outside the list: acts as "None"
     host.Render(out);
     for (int y = 0; y < out.height; ++y)
         for (int x = 0; x < out.width; ++x)
             ASSERT_EQ(out.Pixel(x, y)[0], 255);
-}
-
-TEST_F(RenderTest, OtherViewsHaveOpaqueAlphaWhateverTheKeyOut) {
-    Frames(16, 8);
-    host.SetLayer(ParamBackground, &bg);
+    // Other views have opaque alpha whatever the key-out.
     host.SetPopup(ParamKeyOut, KeyOutFgMinusKeyIn);
     host.SetPopup(ParamShow, ShowCorrectedBg);
     host.Render(out);
-    for (int y = 0; y < out.height; ++y)
-        for (int x = 0; x < out.width; ++x)
-            ASSERT_EQ(out.Pixel(x, y)[0], 255);
+    EXPECT_TRUE(AllPixels(out, 255, 1, 2, 3));
 }
 
-TEST(RenderConversions, FixedValues) {
-    EXPECT_DOUBLE_EQ(FixedToDouble(0x00010000) * 0.01, 0.01);
-    EXPECT_EQ(FixedToDouble(0x0000FFFF), 1.0); // 65535 * 1/65535
-    EXPECT_EQ(FixedToDouble(0x0000FFFF) * 0.01, FixedToDouble(0x00010000) * 0.01);
-    EXPECT_NEAR(FixedToDouble(0x004B8000) * 0.01, 0.7550000763, 5e-11);
-    EXPECT_NE(FixedToDouble(0x004B8000) * 0.01, 0.755);
-    EXPECT_EQ(FixedToDouble(int32_t(0xFFFF0000)), -1.0); // sign of the integer part kept
+TEST_F(RenderTest, CropRectangleOnTheFrame) {
+    const struct {
+        int w, h;
+        double x, y;
+        int size, xDen, yDen;
+        RECT inside; // right and bottom exclusive
+    } cases[] = {
+        {200, 150, 50, 40, 60, 1, 1, {50, 40, 110, 100}},
+        // Each axis scales by its own downsampling: 200 at 1/2 and 1/4.
+        {300, 100, 10, 20, 200, 2, 4, {10, 20, 110, 70}},
+        {120, 6, 50, 2, 40, 1, 1, {0, 0, 120, 6}}, // a small output ignores the crop
+    };
+    for (const auto& c : cases) {
+        Frames(c.w, c.h);
+        CropAndBrighten(c.x, c.y, c.size);
+        host.SetDownsample(1, c.xDen, 1, c.yDen);
+        host.Render(out);
+        for (int y = 0; y < out.height; ++y)
+            for (int x = 0; x < out.width; ++x) {
+                const bool in = x >= c.inside.left && x < c.inside.right && y >= c.inside.top &&
+                                y < c.inside.bottom;
+                ASSERT_EQ(out.Pixel(x, y)[2], in ? 13 : 255) << c.w << ": " << x << "," << y;
+                ASSERT_EQ(out.Pixel(x, y)[0], 255) << x << "," << y;
+            }
+    }
 }
-
-TEST(RenderConversions, TransparencyEdgeFollowsTheResolution) {
-    EXPECT_EQ(ScaleTransparencyEdge(7, {1, 1}, 640, 640), 7.0);
-    EXPECT_EQ(ScaleTransparencyEdge(5, {1, 2}, 320, 640), 2.5);
-    EXPECT_EQ(ScaleTransparencyEdge(7, {1, 3}, 240, 720), 7.0 / 3.0);
-    EXPECT_EQ(ScaleTransparencyEdge(6, {2, 1}, 1280, 640), 10.0) << "at most 10";
-    // A thumbnail scales by its width over the background layer's.
-    EXPECT_EQ(ScaleTransparencyEdge(5, {1, 1}, 96, 1920), 0.25);
-    EXPECT_EQ(ScaleTransparencyEdge(5, {1, 1}, 120, 0), 0.0);
-}
-
-TEST(RenderConversions, CropRectangleFollowsDownsampling) {
-    PF_PointDef pos{};
-    pos.x_value = 10 << 16;
-    pos.y_value = 20 << 16;
-    RECT r = CropRectangle(pos, 200, {1, 2}, {1, 2}, 640, 360);
-    EXPECT_EQ(r.left, 10);
-    EXPECT_EQ(r.top, 20);
-    EXPECT_EQ(r.right, 110);
-    EXPECT_EQ(r.bottom, 120);
-
-    // Clipped to the output.
-    pos.x_value = 300 << 16;
-    pos.y_value = (300 << 16) + 0x8000; // fractions round toward minus infinity
-    r = CropRectangle(pos, 200, {1, 1}, {1, 1}, 320, 400);
-    EXPECT_EQ(r.left, 300);
-    EXPECT_EQ(r.right, 320);
-    EXPECT_EQ(r.top, 300);
-    EXPECT_EQ(r.bottom, 400);
-
-    pos.x_value = -(3 << 16) - 1; // just below -3
-    r = CropRectangle(pos, 40, {1, 1}, {1, 1}, 320, 400);
-    EXPECT_EQ(r.left, -4);
-    EXPECT_EQ(r.right, 36);
-}
-
-TEST_F(RenderTest, CropOutsideShowsTheForeground) {
-    Frames(200, 150);
-    fg.Fill(255, 0, 255, 0);
-    bg.Fill(255, 9, 9, 9);
-    host.SetLayer(ParamBackground, &bg);
-    host.SetPopup(ParamShow, ShowCorrectedBg);
-    host.SetCheckbox(ParamCrop, true);
-    host.SetPoint(ParamCropPosition, 50, 40);
-    host.SetSlider(ParamCropSize, 60);
-    host.SetPopup(ParamBgColorCorrection, CorrectionBrightness);
-    host.SetSlider(ParamBgCcBrightness, 50);
-    host.Render(out);
-    EXPECT_EQ(out.Pixel(10, 10)[2], 255) << "outside: foreground";
-    EXPECT_EQ(out.Pixel(70, 60)[2], 13) << "inside: 9 brightened by 50 %";
-    EXPECT_EQ(out.Pixel(109, 99)[2], 13) << "last pixel inside the crop";
-    EXPECT_EQ(out.Pixel(110, 99)[2], 255);
-    EXPECT_EQ(out.Pixel(109, 100)[2], 255);
-}
-
-} // namespace
-
-namespace {
 
 TEST_F(RenderTest, HostFailuresReturnTheirCodes) {
-    Frames(8, 4);
-    fg.Fill(255, 10, 20, 30);
-    host.SetLayer(ParamBackground, &bg);
-    host.SetPopup(ParamShow, ShowForeground);
-
-    // A failed checkout of "Background" ends the render at once.
-    host.FailCheckout(ParamBackground, 517);
-    harness::RenderResult r = host.Render(out);
-    EXPECT_EQ(r.err, 517);
-    EXPECT_EQ(r.outFlags, 0);
-    EXPECT_EQ(host.CopyCalls(), 0);
-    EXPECT_TRUE(AllPixels(out, 0, 0, 0, 0));
-
-    // A failed checkout of "Key In" checks "Background" back in (the harness
-    // reports unbalanced checkouts) and returns the code.
-    host.FailCheckout(ParamKeyIn, 518);
-    r = host.Render(out);
-    EXPECT_EQ(r.err, 518);
-    EXPECT_EQ(host.OutstandingCheckouts(), 0);
-    EXPECT_EQ(host.CopyCalls(), 0);
-    EXPECT_TRUE(AllPixels(out, 0, 0, 0, 0));
-    host.FailCheckout(ParamKeyIn, 0);
-
-    // The copy of the trivial views passes its code on.
-    host.FailCopy(7);
-    r = host.Render(out);
-    EXPECT_EQ(r.err, 7);
-    EXPECT_EQ(r.outFlags, 0);
+    Frames(8, 4, ShowForeground);
+    // A failed checkout of "Background" ends the render at once; one of "Key
+    // In" checks "Background" back in first.
+    for (PF_ParamIndex index : {ParamBackground, ParamKeyIn}) {
+        host.FailCheckout(index, 517);
+        harness::RenderResult r = host.Render(out);
+        host.FailCheckout(index, 0);
+        EXPECT_EQ(r.err, 517);
+        EXPECT_EQ(r.outFlags, 0);
+        EXPECT_EQ(host.OutstandingCheckouts(), 0);
+        EXPECT_EQ(host.CopyCalls(), 0);
+        EXPECT_TRUE(AllPixels(out, 0, 0, 0, 0));
+    }
+    host.FailCopy(7); // the copy of the trivial views passes its code on
+    EXPECT_EQ(host.Render(out).err, 7);
     host.FailCopy(0);
     EXPECT_EQ(host.Render(out).err, 0);
     EXPECT_TRUE(AllPixels(out, 255, 10, 20, 30));
-}
 
-TEST_F(RenderTest, WithoutSequenceDataNothingHappens) {
-    Frames(8, 4);
-    host.SetPopup(ParamShow, ShowComposite); // would report the missing background
+    // A zero downsampling denominator refuses the keyed frame, output untouched.
+    host.SetPopup(ParamShow, ShowComposite);
+    for (auto [xDen, yDen] : {std::pair<A_u_long, A_u_long>{0, 1}, {1, 0}}) {
+        host.ForceDownsample({1, xDen}, {1, yDen});
+        harness::RenderResult r = host.Render(out);
+        EXPECT_EQ(r.err, PF_Err_INTERNAL_STRUCT_DAMAGED);
+        EXPECT_EQ(r.outFlags, 0);
+        EXPECT_TRUE(AllPixels(out, 0, 0, 0, 0));
+    }
+    // Without sequence data nothing happens (not even the missing-layer message).
+    host.SetDownsample(1, 1, 1, 1);
+    host.SetLayer(ParamBackground, nullptr);
     const PF_Handle sequence = host.SequenceHandle();
     host.SetSequenceHandle(nullptr);
     harness::RenderResult r = host.Render(out);
     host.SetSequenceHandle(sequence);
     EXPECT_EQ(r.err, 0);
     EXPECT_EQ(r.outFlags, 0);
-    EXPECT_EQ(host.OutstandingCheckouts(), 0);
     EXPECT_TRUE(AllPixels(out, 0, 0, 0, 0));
 }
-
-TEST_F(RenderTest, CropScalesEachAxisByItsOwnDownsampling) {
-    // Size 200 at x 1/2 and y 1/4 from (10, 20): columns 10..109, rows 20..69.
-    Frames(300, 100);
-    fg.Fill(255, 0, 255, 0);
-    bg.Fill(255, 9, 9, 9);
-    host.SetLayer(ParamBackground, &bg);
-    host.SetPopup(ParamShow, ShowCorrectedBg);
-    host.SetDownsample(1, 2, 1, 4);
-    host.SetCheckbox(ParamCrop, true);
-    host.SetPoint(ParamCropPosition, 10, 20);
-    host.SetSlider(ParamCropSize, 200);
-    host.SetPopup(ParamBgColorCorrection, CorrectionBrightness);
-    host.SetSlider(ParamBgCcBrightness, 50);
-    host.Render(out);
-    for (int y = 0; y < out.height; ++y)
-        for (int x = 0; x < out.width; ++x) {
-            const bool inside = x >= 10 && x < 110 && y >= 20 && y < 70;
-            ASSERT_EQ(out.Pixel(x, y)[2], inside ? 13 : 255) << x << "," << y; // 9 * 1.5
-            ASSERT_EQ(out.Pixel(x, y)[0], 255) << x << "," << y;
-        }
-}
-
-TEST_F(RenderTest, SmallOutputIgnoresTheCrop) {
-    Frames(120, 6);
-    fg.Fill(255, 0, 255, 0);
-    bg.Fill(255, 9, 9, 9);
-    host.SetLayer(ParamBackground, &bg);
-    host.SetPopup(ParamShow, ShowCorrectedBg);
-    host.SetCheckbox(ParamCrop, true);
-    host.SetPoint(ParamCropPosition, 50, 2);
-    host.SetSlider(ParamCropSize, 40);
-    host.SetPopup(ParamBgColorCorrection, CorrectionBrightness);
-    host.SetSlider(ParamBgCcBrightness, 50);
-    host.Render(out);
-    EXPECT_TRUE(AllPixels(out, 255, 13, 13, 13)) << "the whole frame is corrected";
-}
-
-} // namespace
-
-namespace {
 
 // A sequence handle too short for the record (another layout, a foreign or
 // flattened record) is never read or written: the backing is measured anew.
@@ -377,8 +239,6 @@ namespace {
 // cannot tell handle sizes.
 TEST_F(RenderTest, ShortSequenceRecordsAreMeasuredAnewAndLeftAlone) {
     Frames(16, 8);
-    host.SetLayer(ParamBackground, &bg);
-    host.SetPopup(ParamShow, ShowCorrectedBg);
     host.SetColor(ParamChromaColor, 0, 255, 0);
     fg.Fill(255, 20, 200, 30);
     host.Render(out); // the real record now holds the key and (20, 200, 30)
@@ -417,21 +277,22 @@ TEST_F(RenderTest, ShortSequenceRecordsAreMeasuredAnewAndLeftAlone) {
         }
         host.DisposeHandle(handle);
     }
-    EXPECT_TRUE(host.Problems().empty()) << host.Problems().front();
 }
 
-// A zero downsampling denominator refuses the keyed frame, output untouched.
-TEST_F(RenderTest, ZeroDownsampleDenominatorIsRefused) {
-    Frames(200, 8);
-    host.SetLayer(ParamBackground, &bg);
-    host.SetPopup(ParamShow, ShowComposite);
-    for (auto [xDen, yDen] : {std::pair<A_u_long, A_u_long>{0, 1}, {1, 0}}) {
-        host.ForceDownsample({1, xDen}, {1, yDen});
-        harness::RenderResult r = host.Render(out);
-        EXPECT_EQ(r.err, PF_Err_INTERNAL_STRUCT_DAMAGED);
-        EXPECT_EQ(r.outFlags, 0);
-        EXPECT_TRUE(AllPixels(out, 0, 0, 0, 0));
-    }
+TEST(RenderConversions, FixedValuesAndTheEdgeByResolution) {
+    EXPECT_DOUBLE_EQ(FixedToDouble(0x00010000) * 0.01, 0.01);
+    EXPECT_EQ(FixedToDouble(0x0000FFFF), 1.0); // 65535 * 1/65535
+    EXPECT_NEAR(FixedToDouble(0x004B8000) * 0.01, 0.7550000763, 5e-11);
+    EXPECT_NE(FixedToDouble(0x004B8000) * 0.01, 0.755);
+    EXPECT_EQ(FixedToDouble(int32_t(0xFFFF0000)), -1.0); // sign of the integer part kept
+
+    EXPECT_EQ(ScaleTransparencyEdge(7, {1, 1}, 640, 640), 7.0);
+    EXPECT_EQ(ScaleTransparencyEdge(5, {1, 2}, 320, 640), 2.5);
+    EXPECT_EQ(ScaleTransparencyEdge(7, {1, 3}, 240, 720), 7.0 / 3.0);
+    EXPECT_EQ(ScaleTransparencyEdge(6, {2, 1}, 1280, 640), 10.0) << "at most 10";
+    // A thumbnail scales by its width over the background layer's.
+    EXPECT_EQ(ScaleTransparencyEdge(5, {1, 1}, 96, 1920), 0.25);
+    EXPECT_EQ(ScaleTransparencyEdge(5, {1, 1}, 120, 0), 0.0);
 }
 
 } // namespace

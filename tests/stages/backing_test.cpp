@@ -38,8 +38,13 @@ struct DirectFg {
 
 } // namespace
 
-TEST(BackingColour, RankingAndDefaults) {
+TEST(BackingColour, RankingDefaultsAndTheBlackBacking) {
     KeyedFrames f(4, 4);
+    ASSERT_EQ(f.keyer.SetSmoothBgShadow(1), 1);
+    KeyerParams p;
+    p.bgCorrectionMode = 5;
+    p.transparencyEdge = 25.0;
+    ASSERT_EQ(f.keyer.SetParams(p), 1);
     ClearFlags(f.keyer);
     ASSERT_EQ(f.keyer.SetBackingColour(0, 255, 0, 0), 1); // arguments blue, green, red
     const KeyerParams& d = f.keyer.defaultParams;
@@ -52,6 +57,13 @@ TEST(BackingColour, RankingAndDefaults) {
     EXPECT_EQ(T(f.keyer.params.backingChromaticity), (Triple{0, 1, 0}));
     EXPECT_EQ(f.keyer.separationDirty + f.keyer.keyInDirty, 2);
     EXPECT_EQ(Backing(f.keyer), (Rgb{0, 255, 0}));
+    // The snapshot is reset and smoothing switched off.
+    EXPECT_EQ(f.keyer.smoothBgShadow + f.keyer.params.bgCorrectionMode, 0);
+    EXPECT_EQ(f.keyer.params.transparencyEdge, 0.0);
+    EXPECT_EQ(f.keyer.shadingBuffer, nullptr);
+    EXPECT_EQ(f.keyer.ownCorrectedBackground, nullptr);
+    EXPECT_EQ(f.keyer.correctedBackground, &f.bgImage);
+
     // Ties go to green, then blue, then red.
     const struct {
         int b, g, r;
@@ -67,39 +79,19 @@ TEST(BackingColour, RankingAndDefaults) {
     // (200, 100, 150): chromaticity over 450; light 0.1 and 0.05 of the mean 150.
     EXPECT_EQ(T(d.transparencyColor), (Triple{200.0 / 450, 100.0 / 450, 150.0 / 450}));
     EXPECT_EQ(T(d.lightColor), (Triple{15, 7.5, 7.5}));
-}
 
-TEST(BackingColour, BlackBackingFailsToPlainDefaults) {
-    KeyedFrames f(3, 3);
-    CKeyer& keyer = f.keyer;
-    ASSERT_EQ(keyer.SetBackingColour(0, 255, 0, 0), 1);
-    EXPECT_EQ(keyer.SetBackingColour(0, 0, 0, 0), 0);
-    EXPECT_EQ(OrderOf(keyer), (Order{0, 1, 2}));
+    // A black backing fails to plain defaults.
+    EXPECT_EQ(f.keyer.SetBackingColour(0, 0, 0, 0), 0);
+    EXPECT_EQ(OrderOf(f.keyer), (Order{0, 1, 2}));
     for (const double* t :
-         {keyer.defaultParams.separationColor, keyer.defaultParams.backingChromaticity,
-          keyer.defaultParams.shadowColor, keyer.params.transparencyColor})
+         std::initializer_list<const double*>{d.separationColor, d.backingChromaticity,
+                                              d.shadowColor, f.keyer.params.transparencyColor})
         EXPECT_EQ(T(t), (Triple{0, 0, 0}));
-    EXPECT_EQ(Backing(keyer), (Rgb{0, 0, 0}));
-    keyer.defaultParams.separationColor[0] = 199.9; // truncated toward zero
-    keyer.defaultParams.separationColor[1] = 0.99;
-    keyer.defaultParams.separationColor[2] = 255.0;
-    EXPECT_EQ(Backing(keyer), (Rgb{199, 0, 255}));
-}
-
-TEST(BackingColour, SwitchesSmoothingOffAndResetsTheSnapshot) {
-    KeyedFrames f(3, 3);
-    ASSERT_EQ(f.keyer.SetSmoothBgShadow(1), 1);
-    KeyerParams p;
-    p.bgCorrectionMode = 5;
-    p.transparencyEdge = 25.0;
-    ASSERT_EQ(f.keyer.SetParams(p), 1);
-    ASSERT_EQ(f.keyer.SetBackingColour(200, 20, 20, 0), 1);
-    EXPECT_EQ(f.keyer.smoothBgShadow, 0);
-    EXPECT_EQ(f.keyer.shadingBuffer, nullptr);
-    EXPECT_EQ(f.keyer.params.bgCorrectionMode, 0);
-    EXPECT_EQ(f.keyer.params.transparencyEdge, 0.0);
-    EXPECT_EQ(f.keyer.ownCorrectedBackground, nullptr);
-    EXPECT_EQ(f.keyer.correctedBackground, &f.bgImage);
+    EXPECT_EQ(Backing(f.keyer), (Rgb{0, 0, 0}));
+    f.keyer.defaultParams.separationColor[0] = 199.9; // truncated toward zero
+    f.keyer.defaultParams.separationColor[1] = 0.99;
+    f.keyer.defaultParams.separationColor[2] = 255.0;
+    EXPECT_EQ(Backing(f.keyer), (Rgb{199, 0, 255}));
 }
 
 TEST(BackingRefinement, PickedColourMeasuresTheScreen) {
@@ -128,23 +120,22 @@ TEST(BackingRefinement, PickedColourMeasuresTheScreen) {
     double u[3] = {0, 255, 0};
     ASSERT_EQ(f.keyer.RefineBackingColour(u), 1);
     EXPECT_EQ(T(u), (Triple{5, 120, 15})); // blue, green, red
+
+    // Nothing qualifying leaves the keyer unchanged.
+    KeyedFrames h(5, 5);
+    h.FillFg(255, 0, 0);
+    ASSERT_EQ(h.keyer.SetBackingColour(10, 20, 30, 0), 1);
+    double v[3] = {0, 255, 0};
+    EXPECT_EQ(h.keyer.RefineBackingColour(v), 0);
+    EXPECT_EQ(T(v), (Triple{0, 255, 0}));
+    h.keyer.separationDirty = 0;
+    EXPECT_EQ(h.keyer.SetBackingColour(0, 255, 0, 1), 0);
+    EXPECT_EQ(h.keyer.SetBackingColour(0, 0, 0, 1), 0); // a black pick counts nothing
+    EXPECT_EQ(T(h.keyer.defaultParams.separationColor), (Triple{30, 20, 10}));
+    EXPECT_EQ(h.keyer.separationDirty, 0);
 }
 
-TEST(BackingRefinement, NothingQualifyingLeavesTheKeyerUnchanged) {
-    KeyedFrames f(5, 5);
-    f.FillFg(255, 0, 0);
-    ASSERT_EQ(f.keyer.SetBackingColour(10, 20, 30, 0), 1);
-    double t[3] = {0, 255, 0};
-    EXPECT_EQ(f.keyer.RefineBackingColour(t), 0);
-    EXPECT_EQ(T(t), (Triple{0, 255, 0}));
-    f.keyer.separationDirty = 0;
-    EXPECT_EQ(f.keyer.SetBackingColour(0, 255, 0, 1), 0);
-    EXPECT_EQ(f.keyer.SetBackingColour(0, 0, 0, 1), 0); // a black pick counts nothing
-    EXPECT_EQ(T(f.keyer.defaultParams.separationColor), (Triple{30, 20, 10}));
-    EXPECT_EQ(f.keyer.separationDirty, 0);
-}
-
-TEST(BackingRefinement, FieldModeForegroundIsMeasuredOverAllRows) {
+TEST(BackingRefinement, FieldModeAndEightKFrames) {
     // Rows 0..3 blue 100, rows 4..7 blue 200; the keyer has the field height 4.
     std::vector<uint8_t> data(5 * 8 * 3, 0);
     for (int i = 0; i < 40; ++i)
@@ -156,14 +147,12 @@ TEST(BackingRefinement, FieldModeForegroundIsMeasuredOverAllRows) {
     EXPECT_EQ(d.keyer.SetBackingColour(0, 0, 255, 1), 0); // restored on failure too
     EXPECT_EQ(d.fg.fieldMode, 1u);
     EXPECT_EQ(d.keyer.height, 4);
-}
 
-TEST(BackingRefinement, UniformEightKScreenDoesNotOverflow) {
     // 7680 x 4320 of grey 200 sums to 6.6e9 per channel. One byte per pixel,
     // each pixel reading its byte and the next two; two spare bytes at the end.
-    std::vector<uint8_t> data(size_t(7680) * 4320 + 2, 200);
-    DirectFg d(7680, 4320, 1, data.data(), 4320);
+    std::vector<uint8_t> grey(size_t(7680) * 4320 + 2, 200);
+    DirectFg big(7680, 4320, 1, grey.data(), 4320);
     double t[3] = {255, 255, 255};
-    ASSERT_EQ(d.keyer.RefineBackingColour(t), 1);
+    ASSERT_EQ(big.keyer.RefineBackingColour(t), 1);
     EXPECT_EQ(T(t), (Triple{200, 200, 200}));
 }

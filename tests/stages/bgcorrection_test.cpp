@@ -1,5 +1,5 @@
 // Background colour correction: each mode on hand-computed pixels, the
-// stage and view targets, the crop.
+// stage and view targets.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -61,32 +61,6 @@ TEST(BgCorrection, ModesOnAUniformBackground) {
         EXPECT_EQ(f.OutRgb(0, 0), c.expected);
         EXPECT_EQ(f.Out(1, 1)[0], 0); // the output's alpha is not touched
     }
-}
-
-TEST(BgCorrection, NoCorrectionCopiesEachPixel) {
-    KeyedFrames f(3, 2);
-    f.FillBg(100, 50, 200);
-    KeyerFrames::SetRgb(f.Bg(2, 1), 1, 2, 3);
-    ASSERT_EQ(f.keyer.RenderCorrectedBackgroundView(), 1);
-    EXPECT_EQ(f.OutRgb(2, 1), (Rgb{1, 2, 3}));
-    EXPECT_EQ(f.OutRgb(1, 1), (Rgb{100, 50, 200}));
-}
-
-TEST(BgCorrection, CropLeavesTheOutsideUntouched) {
-    KeyedFrames f(6, 5);
-    f.FillBg(100, 50, 200);
-    for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 6; ++x)
-            KeyerFrames::SetRgb(f.Out(x, y), 9, 9, 9);
-    f.keyer.cropEnabled = 1;
-    f.keyer.cropRect = RECT{1, 2, 4, 4};
-    SetCorrection(f.keyer, 5, 1.0, 0.0, {0, 255, 0});
-    ASSERT_EQ(f.keyer.RenderCorrectedBackgroundView(), 1);
-    for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 6; ++x)
-            EXPECT_EQ(f.OutRgb(x, y),
-                      InRect(f.keyer.cropRect, x, y) ? (Rgb{0, 255, 0}) : (Rgb{9, 9, 9}))
-                << x << "," << y;
 }
 
 TEST(BgCorrection, StageTarget) {

@@ -1,7 +1,7 @@
 // The full composite: backing pixels with shadow and light, the key-in
 // override, reflections and spill, partial transparency, each foreground
-// correction mode, the edge weights, smoothing, the crop, a black backing;
-// thread-count independence of the whole chain.
+// correction mode, the edge weights, smoothing, a black backing; thread-count
+// independence of the whole chain.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -181,17 +181,7 @@ TEST(Composite, SmoothedRatioIsReadFromTheBuffer) {
     g.keyer.smoothBgShadow = 0;
 }
 
-TEST(Composite, CropAndBlackBackingLeaveOutsidePixels) {
-    CompositeFixture f(6, 5);
-    f.FillUnder(1, 2, 3);
-    f.keyer.cropEnabled = 1;
-    SetRect(&f.keyer.cropRect, 1, 1, 4, 3);
-    ASSERT_EQ(f.keyer.Composite(), 1);
-    for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 6; ++x)
-            EXPECT_EQ(f.OutRgb(x, y),
-                      InRect(f.keyer.cropRect, x, y) ? (Rgb{1, 2, 3}) : (Rgb{7, 7, 7}));
-
+TEST(Composite, BlackBackingWritesNothing) {
     CompositeFixture black(4, 4, false, {0, 0, 0});
     EXPECT_EQ(black.keyer.Composite(), 1);
     EXPECT_EQ(black.out, std::vector<uint8_t>(black.out.size(), 7));

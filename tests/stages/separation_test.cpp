@@ -1,4 +1,5 @@
-// Separation mask: dominance test, angle test, the colour and crop edge cases.
+// Separation mask: dominance test, angle test, the colour and crop edge cases,
+// and the same mask for every channel ranking.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -77,48 +78,39 @@ TEST(Separation, PixelByPixel) {
     }
 }
 
-TEST(Separation, SuccessWritesBothValuesAndSetsFlags) {
+TEST(Separation, FlagsBlackColourAndEmptyBands) {
     SeparationFixture f(5, 7);
     f.FillFg(0, 180, 0);
     KeyerFrames::SetRgb(f.Fg(4, 6), 200, 10, 10);
     ClearFlags(f.keyer);
-    ASSERT_NE(f.keyer.Separate(), 0);
+    ASSERT_NE(f.keyer.Separate(), 0); // both values written, the chain marked
     f.ExpectMatte(RECT{4, 6, 5, 7}, 1, 0);
     EXPECT_EQ(Flags(f.keyer), 1111);
-}
 
-TEST(Separation, BlackSeparationColourLeavesTheMatte) {
-    SeparationFixture f(6, 5);
-    f.keyer.params.separationColor[1] = 0.0;
-    ClearFlags(f.keyer);
-    // Every worker returns at once; the job, and so the stage, succeeds.
-    EXPECT_NE(f.keyer.Separate(), 0);
-    f.ExpectMatte(RECT{0, 0, 0, 0}, 0, 5);
-    EXPECT_EQ(f.keyer.separationDirty + f.keyer.keyInDirty, 2);
-    // A tiny but nonzero colour still separates: |K| = 1e-6 >= 1e-8.
-    f.keyer.params.separationColor[1] = 1e-6;
-    EXPECT_NE(f.keyer.Separate(), 0);
-    EXPECT_EQ(f.Matte(0, 0), 1);
-}
+    // A black separation colour: every worker returns at once, the stage
+    // succeeds and the matte stays; a tiny but nonzero one (|K| = 1e-6 >=
+    // 1e-8) still separates.
+    SeparationFixture g(6, 5);
+    g.keyer.params.separationColor[1] = 0.0;
+    ClearFlags(g.keyer);
+    EXPECT_NE(g.keyer.Separate(), 0);
+    g.ExpectMatte(RECT{0, 0, 0, 0}, 0, 5);
+    EXPECT_EQ(g.keyer.separationDirty + g.keyer.keyInDirty, 2);
+    g.keyer.params.separationColor[1] = 1e-6;
+    EXPECT_NE(g.keyer.Separate(), 0);
+    EXPECT_EQ(g.Matte(0, 0), 1);
 
-TEST(Separation, Crop) {
-    // The crop limits the band; a crop outside the frame changes nothing, also
-    // with a black separation colour.
-    SeparationFixture f(8, 7);
-    f.keyer.cropEnabled = 1;
-    SetRect(&f.keyer.cropRect, 2, 1, 6, 5);
-    ASSERT_NE(f.keyer.Separate(), 0);
-    f.ExpectMatte(f.keyer.cropRect, 1, 5);
+    // A crop outside the frame changes nothing, also with a black colour; a
+    // one-pixel-wide crop gives an empty band, but the crop rectangle is
+    // cleared and no flag changes.
     for (double green : {200.0, 0.0}) {
-        SeparationFixture g(8, 7);
-        g.keyer.params.separationColor[1] = green;
-        g.keyer.cropEnabled = 1;
-        SetRect(&g.keyer.cropRect, 20, 20, 30, 30);
-        EXPECT_NE(g.keyer.Separate(), 0);
-        g.ExpectMatte(g.keyer.cropRect, 0, 5);
+        SeparationFixture h(8, 7);
+        h.keyer.params.separationColor[1] = green;
+        h.keyer.cropEnabled = 1;
+        SetRect(&h.keyer.cropRect, 20, 20, 30, 30);
+        EXPECT_NE(h.keyer.Separate(), 0);
+        h.ExpectMatte(h.keyer.cropRect, 0, 5);
     }
-    // A one-pixel-wide crop: an empty band, but the crop rectangle is cleared
-    // and no flag changes.
     SeparationFixture h(8, 7);
     h.keyer.cropEnabled = 1;
     SetRect(&h.keyer.cropRect, 3, 2, 4, 6);

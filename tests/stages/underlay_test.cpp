@@ -1,6 +1,6 @@
 // Underlay fill: the raised backing colour, frames without foreground or rim,
 // the seed colour, the level series of a 100 x 60 band against a model of the
-// tile grid, the crop and rim totals beyond 32 bits.
+// tile grid and rim totals beyond 32 bits.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -170,18 +170,6 @@ TEST(FillUnderlay, HundredBySixtyRunsTileSizes80To5) {
     // The model tells the series apart: one level fewer or more differs.
     EXPECT_NE(f.Underlay(), model.Fill({40, 20, 10, 5}));
     EXPECT_NE(f.Underlay(), model.Fill({160, 80, 40, 20, 10, 5}));
-}
-
-TEST(FillUnderlay, CropKeepsOutsidePixels) {
-    UnderlayFixture f(20, 16);
-    f.DrawBlob();
-    f.keyer.cropEnabled = 1;
-    SetRect(&f.keyer.cropRect, 3, 2, 15, 12);
-    ASSERT_EQ(f.keyer.FillUnderlay(), 1);
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 20; ++x)
-            EXPECT_EQ(f.UnderRgb(x, y) == (Rgb{1, 1, 1}), !InRect(f.keyer.cropRect, x, y))
-                << x << "," << y;
 }
 
 TEST(FillUnderlay, RimTotalsBeyond32Bits) {
