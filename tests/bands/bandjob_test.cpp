@@ -392,3 +392,41 @@ TEST(BandJob, RunWithoutWaitingEndsItsThreadsBeforeTheNextRun) {
     EXPECT_TRUE(cover.ExactlyOnce(0, 0, 39, 39));
     EXPECT_EQ(cover.elsewhere.load(), 8);
 }
+
+namespace {
+
+// Slices that a system thread ran after an earlier one, over all runs.
+std::atomic<int> reusedThreads{0};
+
+int MarkOnReusedThread(CJobSlice* slice) {
+    thread_local int slicesHere = 0;
+    if (MarkBand(slice) && ++slicesHere > 1) ++reusedThreads;
+    return 1;
+}
+
+} // namespace
+
+// Many short passes, as a frame runs them: every band exactly once in every
+// run, every slot free after it, and the system threads of earlier passes
+// run the later ones (off Windows, where each start creates a thread).
+TEST(BandJob, RepeatedRunsCoverEveryBandOnceOnKeptThreads) {
+    reusedThreads = 0;
+    for (uint16_t slots = 1; slots <= 6; ++slots) {
+        CRowBandJob kept(slots);
+        for (int run = 0; run < 8; ++run) {
+            CRowBandJob fresh(slots);
+            for (CRowBandJob* job : {&kept, &fresh}) {
+                Coverage cover(37, 29);
+                RECT rect{2, 1, 35, 26};
+                ASSERT_EQ(RunOver(*job, cover, &rect, MarkOnReusedThread), 1);
+                EXPECT_TRUE(cover.ExactlyOnce(2, 1, 35, 26)) << slots << " slots, run " << run;
+                EXPECT_EQ(L(cover.elsewhere.load(), cover.notReady.load()),
+                          L(slots == 1 ? 0 : slots, 0));
+                EXPECT_TRUE(AllSlotsFree(*job));
+            }
+        }
+    }
+#ifndef _WIN32
+    EXPECT_GT(reusedThreads.load(), 0);
+#endif
+}
