@@ -17,7 +17,9 @@
 #include <stdexcept>
 
 #include "host/entry.h"
+#include "bands/bandjob.h"
 #include "host/params.h"
+#include "image/blockpool.h"
 #include "image/image.h"
 #include "keyer/keyer.h"
 #include "platform/memory.h"
@@ -104,24 +106,75 @@ class LockedRecord {
     SequenceRecord* record_ = nullptr;
 };
 
-// A copy of the output frame's bytes, put back when the frame fails.
+// The driver's own passes over the rows of the output frame, run as band
+// jobs like the stages' passes: its saved copy, and the opaque alpha.
+struct OutputRows {
+    uint8_t* data;
+    size_t rowBytes;
+    int32_t width;
+    uint8_t* copy;
+    std::atomic<int32_t> rowsDone{0}; // rows the slices finished
+};
+
+int SaveRowsWorker(CJobSlice* slice) {
+    if (!slice->ready) return 0;
+    OutputRows* rows = static_cast<OutputRows*>(slice->context);
+    const size_t first = size_t(uint32_t(slice->y)) * rows->rowBytes;
+    std::memcpy(rows->copy + first, rows->data + first, size_t(slice->rows) * rows->rowBytes);
+    rows->rowsDone += slice->rows;
+    return 1;
+}
+
+// Alpha 255 in the first `width` pixels of each row (the alpha is byte 0 of
+// a pixel), as FillRect on the alpha component writes it.
+int OpaqueRowsWorker(CJobSlice* slice) {
+    if (!slice->ready) return 0;
+    OutputRows* rows = static_cast<OutputRows*>(slice->context);
+    for (int32_t y = slice->y; y < slice->y + slice->rows; ++y) {
+        uint8_t* p = rows->data + size_t(uint32_t(y)) * rows->rowBytes;
+        for (int32_t x = 0; x < rows->width; ++x)
+            p[size_t(x) * 4] = 255;
+    }
+    rows->rowsDone += slice->rows;
+    return 1;
+}
+
+// Runs worker over every row of the output frame; true when every row was
+// done (a slice left out for want of a thread is not).
+bool RunOutputRows(const PF_LayerDef& output, WorkerProcedure worker, OutputRows& rows) {
+    CRowBandJob job(RenderThreads());
+    SIZE size{int32_t(RowPixels(output)), output.height};
+    if (size.cx < 1 || size.cy < 1) return false;
+    job.SetArea(&size, nullptr);
+    job.SetProcedure(worker, &rows);
+    return job.Run(1) != 0 && rows.rowsDone.load() == output.height;
+}
+
+// A copy of the output frame's bytes, put back when the frame fails. Its
+// block is kept from frame to frame like the work images.
 class SavedOutput {
   public:
+    SavedOutput() = default;
+    SavedOutput(const SavedOutput&) = delete;
+    SavedOutput& operator=(const SavedOutput&) = delete;
+    ~SavedOutput() { GiveBlock(copy_, bytes_); }
+
     // False when there is no memory for the copy.
     bool Save(const PF_LayerDef& output) {
         bytes_ = size_t(uint32_t(output.rowbytes)) * size_t(uint32_t(output.height));
-        copy_.reset(new (std::nothrow) uint8_t[bytes_]);
+        copy_ = static_cast<uint8_t*>(TakeBlock(bytes_));
         if (!copy_) return false;
         data_ = reinterpret_cast<uint8_t*>(output.data);
-        std::memcpy(copy_.get(), data_, bytes_);
+        OutputRows rows{data_, size_t(uint32_t(output.rowbytes)), output.width, copy_};
+        if (!RunOutputRows(output, SaveRowsWorker, rows)) std::memcpy(copy_, data_, bytes_);
         return true;
     }
     void Restore() const {
-        if (copy_) std::memcpy(data_, copy_.get(), bytes_);
+        if (copy_) std::memcpy(data_, copy_, bytes_);
     }
 
   private:
-    std::unique_ptr<uint8_t[]> copy_;
+    uint8_t* copy_ = nullptr;
     uint8_t* data_ = nullptr;
     size_t bytes_ = 0;
 };
@@ -213,16 +266,15 @@ PF_Err KeyFrame(RenderContext& rc, SavedOutput& saved) {
         RECT all{0, 0, int32_t(rowPixels), int32_t(outHeight)};
         background.FillRect(&all, grey, 0, 0);
     }
+    matte.Create(rowPixels, outHeight, 1, nullptr);
     if (keyInPresent) {
         Wrap(keyInImage, rc.keyIn.u.ld, 4, 0);
     } else {
-        // Without a key-in layer the keyer gets a matte of 255 it never reads.
-        keyInImage.Create(rowPixels, outHeight, 1, nullptr);
-        const uint8_t full = 255;
-        RECT all{0, 0, output->width, output->height};
-        keyInImage.FillRect(&all, &full, 0, 0);
+        // Without a key-in layer the keyer gets a key-in matte of the frame's
+        // size that it never reads or writes; it lends the matte's bytes
+        // rather than having its own.
+        keyInImage.Create(rowPixels, outHeight, 1, matte.pixels);
     }
-    matte.Create(rowPixels, outHeight, 1, nullptr);
     foreground.SetUndefined(0);
     background.SetUndefined(0);
     keyInImage.SetUndefined(0);
@@ -316,9 +368,14 @@ PF_Err KeyFrame(RenderContext& rc, SavedOutput& saved) {
     // Without a key-out mode the output is fully opaque; otherwise the alpha
     // the key-in stage wrote stays.
     if (keyInMode == kNoKeyOut) {
-        const uint8_t opaque = 255;
-        RECT all{0, 0, output->width, output->height};
-        outputAlpha.FillRect(&all, &opaque, 0, 0);
+        OutputRows rows{reinterpret_cast<uint8_t*>(output->data),
+                        size_t(uint32_t(output->rowbytes)), output->width, nullptr};
+        // A frame wider than its rows is left to FillRect, which refuses it.
+        if (output->width > int32_t(rowPixels) || !RunOutputRows(*output, OpaqueRowsWorker, rows)) {
+            const uint8_t opaque = 255;
+            RECT all{0, 0, output->width, output->height};
+            outputAlpha.FillRect(&all, &opaque, 0, 0);
+        }
     }
     if (shortOfMemory()) {
         saved.Restore();

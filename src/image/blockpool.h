@@ -2,7 +2,8 @@
 // (matte, edge, underlay, ...) are the same sizes frame after frame; taking
 // them from here and clearing them costs far less than fresh pages, which the
 // system hands out one fault at a time. A block comes back zeroed exactly as
-// a fresh zeroed allocation would.
+// a fresh zeroed allocation would; a caller that writes every byte before it
+// reads one may take a block as it is.
 //
 // Safe for several render threads at once. Bounded: at most kPoolBlocks blocks
 // and kPoolBytes bytes are kept; blocks of a size that is no longer asked for
@@ -19,6 +20,9 @@ constexpr size_t kPoolBytes = size_t(1) << 30;
 
 // A zeroed block of `bytes` bytes (like calloc), or null when memory is short.
 void* TakeZeroedBlock(size_t bytes);
+// A block of `bytes` bytes of any content (like malloc), for a caller that
+// writes all of it before reading; null when memory is short.
+void* TakeBlock(size_t bytes);
 // Returns a block of `bytes` bytes taken above (like free); null does nothing.
 void GiveBlock(void* block, size_t bytes);
 // Frees every kept block (the effect's sequence set-down).
