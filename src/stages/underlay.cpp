@@ -45,29 +45,25 @@ int CountWorker(CJobSlice* slice) {
     if (!slice->ready) return 0;
     CountContext* ctx = static_cast<CountContext*>(slice->context);
     const CKeyer* keyer = ctx->keyer;
-    const uint16_t w = slice->width;
-    ConstBandCursor matte(keyer->matteImage, slice);
-    ConstBandCursor edge(keyer->edgeImage, slice);
-    ConstBandCursor bg(keyer->backgroundImage, slice);
+    const ConstBandRows matte(keyer->matteImage, slice);
+    const ConstBandRows edge(keyer->edgeImage, slice);
+    const ConstBandRows bg(keyer->backgroundImage, slice);
 
     uint64_t red = 0, green = 0, blue = 0, foreground = 0, rim = 0;
     for (int32_t row = 0; row < slice->rows; ++row) {
-        for (int32_t col = 0; col < w; ++col) {
-            if (*matte != 0) {
+        const uint8_t* m = matte.Row(row);
+        const uint8_t* e = edge.Row(row);
+        const uint8_t* b = bg.Row(row);
+        for (int32_t x = 0; x < slice->width; ++x, m += matte.step, e += edge.step, b += bg.step) {
+            if (*m != 0) {
                 ++foreground;
-            } else if (*edge != 0) {
+            } else if (*e != 0) {
                 ++rim;
-                red += bg[0];
-                green += bg[1];
-                blue += bg[2];
+                red += b[0];
+                green += b[1];
+                blue += b[2];
             }
-            matte.Next();
-            edge.Next();
-            bg.Next();
         }
-        matte.NextRow();
-        edge.NextRow();
-        bg.NextRow();
     }
 
     if (!slice->Lock()) return 0;
@@ -83,23 +79,15 @@ int SeedWorker(CJobSlice* slice) {
     if (!slice->ready) return 0;
     const SeedContext* ctx = static_cast<const SeedContext*>(slice->context);
     const CKeyer* keyer = ctx->keyer;
-    const uint16_t w = slice->width;
-    ConstBandCursor matte(keyer->matteImage, slice);
-    BandCursor under(keyer->underlayImage, slice);
+    const ConstBandRows matte(keyer->matteImage, slice);
+    const BandRows under(keyer->underlayImage, slice);
     const uint8_t red = ctx->colour[0], green = ctx->colour[1], blue = ctx->colour[2];
 
     for (int32_t row = 0; row < slice->rows; ++row) {
-        for (int32_t col = 0; col < w; ++col) {
-            if (*matte != 0) {
-                under[0] = red;
-                under[1] = green;
-                under[2] = blue;
-            }
-            matte.Next();
-            under.Next();
-        }
-        matte.NextRow();
-        under.NextRow();
+        const uint8_t* m = matte.Row(row);
+        uint8_t* u = under.Row(row);
+        for (int32_t x = 0; x < slice->width; ++x, m += matte.step, u += under.step)
+            if (*m != 0) PaintRgb(u, red, green, blue);
     }
     return 1;
 }
@@ -127,33 +115,36 @@ void TileMean(uint64_t inside, const uint64_t* u, uint64_t rim, const uint64_t* 
 // the foreground pixels (blended with the corrected background where the
 // matte is partial).
 void FillTile(const CKeyer* keyer, uint16_t x0, uint16_t y0, uint16_t tw, uint16_t th) {
+    const CImageBaseClass* matteImage = keyer->matteImage;
+    const CImageBaseClass* edgeImage = keyer->edgeImage;
+    const CImageBaseClass* cbImage = keyer->correctedBackground;
+    CImageBaseClass* underImage = keyer->underlayImage;
+    const uint32_t ms = matteImage->pixelStep, es = edgeImage->pixelStep;
+    const uint32_t cs = cbImage->pixelStep, us = underImage->pixelStep;
+    // Row `row` of the tile in an image.
+    auto tileRow = [x0, y0](const CImageBaseClass* image, int32_t row) {
+        return image->PixelAddress(x0, y0) + ptrdiff_t(row) * ptrdiff_t(image->rowStride);
+    };
+
     uint64_t inside = 0, rim = 0;
     uint64_t u[3] = {0, 0, 0};
     uint64_t e[3] = {0, 0, 0};
-    {
-        ConstBandCursor matte(keyer->matteImage, x0, y0, tw);
-        ConstBandCursor edge(keyer->edgeImage, x0, y0, tw);
-        ConstBandCursor under(keyer->underlayImage, x0, y0, tw);
-        for (int32_t row = 0; row < th; ++row) {
-            for (int32_t col = 0; col < tw; ++col) {
-                if (*matte != 0) {
-                    ++inside;
-                    u[0] += under[0];
-                    u[1] += under[1];
-                    u[2] += under[2];
-                } else if (*edge != 0) {
-                    ++rim;
-                    e[0] += under[0];
-                    e[1] += under[1];
-                    e[2] += under[2];
-                }
-                matte.Next();
-                edge.Next();
-                under.Next();
+    for (int32_t row = 0; row < th; ++row) {
+        const uint8_t* m = tileRow(matteImage, row);
+        const uint8_t* d = tileRow(edgeImage, row);
+        const uint8_t* p = tileRow(underImage, row);
+        for (int32_t col = 0; col < tw; ++col, m += ms, d += es, p += us) {
+            if (*m != 0) {
+                ++inside;
+                u[0] += p[0];
+                u[1] += p[1];
+                u[2] += p[2];
+            } else if (*d != 0) {
+                ++rim;
+                e[0] += p[0];
+                e[1] += p[1];
+                e[2] += p[2];
             }
-            matte.NextRow();
-            edge.NextRow();
-            under.NextRow();
         }
     }
     if (inside == 0) return;
@@ -162,28 +153,19 @@ void FillTile(const CKeyer* keyer, uint16_t x0, uint16_t y0, uint16_t tw, uint16
     TileMean(inside, u, rim, e, tw, th, mean);
     const uint8_t full[3] = {uint8_t(mean[0]), uint8_t(mean[1]), uint8_t(mean[2])};
 
-    ConstBandCursor matte(keyer->matteImage, x0, y0, tw);
-    BandCursor under(keyer->underlayImage, x0, y0, tw);
-    ConstBandCursor bg(keyer->correctedBackground, x0, y0, tw);
     for (int32_t row = 0; row < th; ++row) {
-        for (int32_t col = 0; col < tw; ++col) {
-            const uint8_t m = *matte;
-            if (m == 255) {
-                under[0] = full[0];
-                under[1] = full[1];
-                under[2] = full[2];
-            } else if (m != 0) {
-                const double t = m / 255.0;
+        const uint8_t* m = tileRow(matteImage, row);
+        const uint8_t* bg = tileRow(cbImage, row);
+        uint8_t* p = tileRow(underImage, row);
+        for (int32_t col = 0; col < tw; ++col, m += ms, bg += cs, p += us) {
+            if (*m == 255) {
+                PaintRgb(p, full[0], full[1], full[2]);
+            } else if (*m != 0) {
+                const double t = *m / 255.0;
                 for (int c = 0; c < 3; ++c)
-                    under[c] = uint8_t(double(bg[c]) * (1 - t) + mean[c] * t);
+                    p[c] = uint8_t(double(bg[c]) * (1 - t) + mean[c] * t);
             }
-            matte.Next();
-            under.Next();
-            bg.Next();
         }
-        matte.NextRow();
-        under.NextRow();
-        bg.NextRow();
     }
 }
 
