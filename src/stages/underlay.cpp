@@ -272,6 +272,10 @@ struct PartialPixel {
     uint8_t bg[3];
 };
 
+// The partly opaque pixels, one list per counting slice, each in row order;
+// the lists in the order of their rows.
+using PartialLists = std::vector<std::vector<PartialPixel>>;
+
 struct CellGrid {
     LevelAxis xs, ys;
     int32_t stride;             // cells per row of sums, plus one
@@ -290,12 +294,13 @@ struct CellGrid {
         for (int32_t c = 1; c < stride - 1; ++c)
             Add(row[c], row[c - 1]);
     }
-    void IntegrateColumns() {
+    // The second step for the columns [c0, c1) of sums.
+    void IntegrateColumns(int32_t c0, int32_t c1) {
         const int32_t rows = ys.Cells() + 1;
         for (int32_t r = 2; r < rows; ++r) {
             CellSums* row = &sums[size_t(r) * size_t(stride)];
             const CellSums* above = row - stride;
-            for (int32_t c = 1; c < stride; ++c)
+            for (int32_t c = c0; c < c1; ++c)
                 Add(row[c], above[c]);
         }
     }
@@ -341,7 +346,7 @@ struct CellContext {
     CellGrid* grid;
     uint64_t sum[3];
     uint64_t rimCount;
-    std::vector<std::vector<PartialPixel>> partial; // one list per slice
+    PartialLists partial;
     int failed;
 };
 
@@ -419,11 +424,27 @@ int CellWorker(CJobSlice* slice) {
     return slice->Unlock() ? 1 : 0;
 }
 
+// The second step of the summed-area table over groups of columns: the job's
+// rows are groups of `group` columns of sums.
+struct ColumnContext {
+    CellGrid* grid;
+    int32_t group;
+};
+
+int ColumnWorker(CJobSlice* slice) {
+    if (!slice->ready) return 0;
+    const ColumnContext* ctx = static_cast<const ColumnContext*>(slice->context);
+    const int32_t c0 = 1 + slice->y * ctx->group;
+    const int32_t c1 = std::min(ctx->grid->stride, c0 + slice->rows * ctx->group);
+    ctx->grid->IntegrateColumns(c0, c1);
+    return 1;
+}
+
 // One level's tile means: mean[3] per tile and the bytes of an opaque pixel.
 struct LevelMeans {
     int32_t columns = 0;
-    std::vector<double> mean;  // 3 per tile
-    std::vector<uint8_t> full; // 3 per tile
+    std::unique_ptr<double[]> mean;  // 3 per tile
+    std::unique_ptr<uint8_t[]> full; // 3 per tile
 };
 
 // The tiles of one level along an axis, cut by the tiles of the level
@@ -610,9 +631,8 @@ bool CellsApply(const CKeyer& keyer, const RECT& area) {
 
 // Totals of the tiles of one level in the tile rows [firstRow, endRow) from
 // the cells, and their means.
-void LevelFromCells(const CellGrid& grid, size_t level, const uint8_t* seed,
-                    const std::vector<uint64_t>& u, int32_t firstRow, int32_t endRow,
-                    LevelMeans& out) {
+void LevelFromCells(const CellGrid& grid, size_t level, const uint8_t* seed, const uint64_t* u,
+                    int32_t firstRow, int32_t endRow, LevelMeans& out) {
     const std::vector<int32_t>& bx = grid.xs.bounds[level];
     const std::vector<int32_t>& by = grid.ys.bounds[level];
     const std::vector<int32_t>& cx = grid.xs.tileCells[level];
@@ -647,8 +667,8 @@ void LevelFromCells(const CellGrid& grid, size_t level, const uint8_t* seed,
 // tile that last covered them, their partly opaque pixels the blend with
 // that tile's mean (the seed colour where no tile covered them yet).
 void SumsFromEarlierLevels(const CellGrid& grid, size_t level, const std::vector<LevelMeans>& means,
-                           const uint8_t* seed, const std::vector<PartialPixel>& partial,
-                           int32_t firstRow, int32_t endRow, std::vector<uint64_t>& u) {
+                           const uint8_t* seed, const PartialLists& partial, int32_t firstRow,
+                           int32_t endRow, uint64_t* u) {
     const int32_t columns = int32_t(grid.xs.bounds[level].size()) - 1;
     const LevelMeans& earlier = means[level - 1];
     const std::vector<Piece> px = Pieces(grid.xs.tileCells[level], grid.xs.tileCells[level - 1]);
@@ -692,22 +712,26 @@ void SumsFromEarlierLevels(const CellGrid& grid, size_t level, const std::vector
     // The partly opaque pixels (in row order) of these rows of tiles.
     const std::vector<int32_t>& by = grid.ys.bounds[level];
     const int32_t fromY = by[size_t(firstRow)], toY = by[size_t(endRow)];
-    auto it = std::lower_bound(partial.begin(), partial.end(), fromY,
-                               [](const PartialPixel& p, int32_t y) { return p.y < y; });
-    for (; it != partial.end() && it->y < toY; ++it) {
-        const PartialPixel& p = *it;
-        const int32_t tx = tileX[p.x - left], ty = tileY[p.y - top];
-        if (tx < 0 || ty < 0) continue;
-        const size_t t = size_t(ty) * size_t(columns) + size_t(tx);
-        size_t e = 0;
-        const int32_t from = LastCover(grid, means, int32_t(level) - 1, p.x, p.y, &e);
-        if (from < 0) {
-            add(t, 1, seed);
-            continue;
+    for (const std::vector<PartialPixel>& list : partial) {
+        if (list.empty() || list.back().y < fromY) continue;
+        if (list.front().y >= toY) break;
+        auto it = std::lower_bound(list.begin(), list.end(), fromY,
+                                   [](const PartialPixel& p, int32_t y) { return p.y < y; });
+        for (; it != list.end() && it->y < toY; ++it) {
+            const PartialPixel& p = *it;
+            const int32_t tx = tileX[p.x - left], ty = tileY[p.y - top];
+            if (tx < 0 || ty < 0) continue;
+            const size_t t = size_t(ty) * size_t(columns) + size_t(tx);
+            size_t e = 0;
+            const int32_t from = LastCover(grid, means, int32_t(level) - 1, p.x, p.y, &e);
+            if (from < 0) {
+                add(t, 1, seed);
+                continue;
+            }
+            const double* mean = &means[size_t(from)].mean[e * 3];
+            for (int c = 0; c < 3; ++c)
+                u[t * 3 + size_t(c)] += uint8_t(double(p.bg[c]) * rest[p.m] + mean[c] * share[p.m]);
         }
-        const double* mean = &means[size_t(from)].mean[e * 3];
-        for (int c = 0; c < 3; ++c)
-            u[t * 3 + size_t(c)] += uint8_t(double(p.bg[c]) * rest[p.m] + mean[c] * share[p.m]);
     }
 }
 
@@ -717,8 +741,8 @@ struct LevelContext {
     size_t level;
     std::vector<LevelMeans>* means;
     const uint8_t* seed;
-    const std::vector<PartialPixel>* partial; // in row order
-    std::vector<uint64_t>* sums;
+    const PartialLists* partial;
+    uint64_t* sums; // 3 per tile of the level
     std::atomic<int> failed;
 };
 
@@ -726,17 +750,24 @@ int LevelWorker(CJobSlice* slice) {
     if (!slice->ready) return 0;
     LevelContext* ctx = static_cast<LevelContext*>(slice->context);
     const int32_t first = slice->y, end = slice->y + slice->rows;
+    // This slice's tile rows start from zero, as fresh arrays would.
+    LevelMeans& out = (*ctx->means)[ctx->level];
+    const size_t from = size_t(first) * size_t(out.columns) * 3;
+    const size_t count = size_t(end - first) * size_t(out.columns) * 3;
+    std::fill_n(&out.mean[from], count, 0.0);
+    std::fill_n(&out.full[from], count, uint8_t(0));
+    std::fill_n(&ctx->sums[from], count, uint64_t(0));
     try {
         if (ctx->level > 0)
             SumsFromEarlierLevels(*ctx->grid, ctx->level, *ctx->means, ctx->seed, *ctx->partial,
-                                  first, end, *ctx->sums);
+                                  first, end, ctx->sums);
     } catch (const std::bad_alloc&) {
         NoteAllocationFailure();
         ctx->failed = 1;
         return 0;
     }
-    LevelFromCells(*ctx->grid, ctx->level, ctx->level == 0 ? ctx->seed : nullptr, *ctx->sums, first,
-                   end, (*ctx->means)[ctx->level]);
+    LevelFromCells(*ctx->grid, ctx->level, ctx->level == 0 ? ctx->seed : nullptr, ctx->sums, first,
+                   end, out);
     return 1;
 }
 
@@ -747,7 +778,6 @@ int FillByCells(CKeyer& keyer, const RECT& area, const double* raised, int32_t l
                 int32_t tile) {
     std::unique_ptr<CellGrid> table;
     CellContext ctx{&keyer, nullptr, {0, 0, 0}, 0, {}, 0};
-    std::vector<PartialPixel> partial;
     bool counted = false;
     try {
         table.reset(new CellGrid(area, tile > 0 ? tile : 1, levels));
@@ -755,34 +785,31 @@ int FillByCells(CKeyer& keyer, const RECT& area, const double* raised, int32_t l
         RECT band = area;
         if (!keyer.RunRowBands(CellWorker, &ctx, &band)) return 0;
         if (!ctx.failed) {
-            // The partly opaque pixels in row order: the slices' lists cover
-            // disjoint runs of rows.
+            // The slices' lists cover disjoint runs of rows: put in row order.
             std::sort(ctx.partial.begin(), ctx.partial.end(),
                       [](const std::vector<PartialPixel>& a, const std::vector<PartialPixel>& b) {
                           return !b.empty() && (a.empty() || a.front().y < b.front().y);
                       });
-            size_t total = 0;
-            for (const std::vector<PartialPixel>& list : ctx.partial)
-                total += list.size();
-            partial.reserve(total);
-            for (std::vector<PartialPixel>& list : ctx.partial) {
-                partial.insert(partial.end(), list.begin(), list.end());
-                std::vector<PartialPixel>().swap(list);
-            }
             counted = true;
         }
     } catch (const std::bad_alloc&) {
     }
-    ctx.partial.clear();
     if (!counted) {
         table.reset();
-        std::vector<PartialPixel>().swap(partial);
+        PartialLists().swap(ctx.partial);
         return FillByTiles(keyer, area, raised, levels, tile);
     }
 
     CellGrid& grid = *table;
     try {
-        grid.IntegrateColumns();
+        // At least 64 columns to a group, and no more groups than the frame
+        // has rows (the job's rows).
+        const int32_t columns = grid.stride - 1;
+        const int32_t group = std::max(64, (columns + keyer.height - 1) / keyer.height);
+        ColumnContext integrate{&grid, group};
+        RECT groups;
+        SetRect(&groups, 0, 0, 0, (columns + group - 1) / group - 1);
+        if (!keyer.RunRowBands(ColumnWorker, &integrate, &groups)) return 0;
         const uint32_t foreground = grid.Block(0, grid.xs.Cells(), 0, grid.ys.Cells()).inside;
 
         WriteContext write{&keyer, &grid, nullptr, {0, 0, 0}};
@@ -794,15 +821,18 @@ int FillByCells(CKeyer& keyer, const RECT& area, const double* raised, int32_t l
         }
 
         std::vector<LevelMeans> means(static_cast<size_t>(levels));
-        std::vector<uint64_t> u;
-        LevelContext level{&grid, 0, &means, write.seed, &partial, &u, {0}};
+        size_t most = 0; // tiles of the level with the most
+        for (size_t l = 0; l < means.size(); ++l)
+            most = std::max(most, (grid.xs.bounds[l].size() - 1) * (grid.ys.bounds[l].size() - 1));
+        // Each level's slices clear their own tile rows of these.
+        std::unique_ptr<uint64_t[]> u(new uint64_t[most * 3]);
+        LevelContext level{&grid, 0, &means, write.seed, &ctx.partial, u.get(), {0}};
         for (; level.level < means.size(); ++level.level) {
             const size_t columns = grid.xs.bounds[level.level].size() - 1;
             const size_t rows = grid.ys.bounds[level.level].size() - 1;
             means[level.level].columns = int32_t(columns);
-            means[level.level].mean.assign(columns * rows * 3, 0.0);
-            means[level.level].full.assign(columns * rows * 3, 0);
-            u.assign(columns * rows * 3, 0);
+            means[level.level].mean.reset(new double[columns * rows * 3]);
+            means[level.level].full.reset(new uint8_t[columns * rows * 3]);
             // Bands of tile rows: a level never has more tile rows than the
             // frame has rows.
             RECT tileRows;

@@ -60,6 +60,7 @@ const Shape kShapes[] = {
     {6, 6, {0, 0, 0, 0}, 5},          {300, 7, {0, 0, 0, 0}, 1},
     {50, 40, {10, 10, 12, 30}, 2},    {192, 144, {96, 72, 156, 132}, 3},
     {192, 144, {48, 36, 108, 96}, 3}, {192, 144, {24, 18, 84, 78}, 3},
+    {2400, 6, {0, 0, 0, 0}, 3}, // more cell columns than 64 per frame row
 };
 
 // The underlay after one stage with the given form and thread count.
