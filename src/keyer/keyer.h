@@ -63,6 +63,8 @@ class CKeyer : public CObject {
     // --- separation chain and its views ---
     int Separate();
     int GradeTransparency();
+    // Separate then GradeTransparency, the two in one pass over the rows.
+    int SeparateAndGrade();
     void SetKeyInMode(int32_t mode);
     int CombineKeyIn();
     void BuildEdgeProfile(double e);
