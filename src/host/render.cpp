@@ -112,41 +112,46 @@ struct OutputRows {
     uint8_t* data;
     size_t rowBytes;
     int32_t width;
-    uint8_t* copy;
+    uint8_t* copy;                    // null: no copy
+    bool opaque;                      // alpha 255 as well
+    uint8_t* rowDone;                 // per row: 1 once done; may be null
     std::atomic<int32_t> rowsDone{0}; // rows the slices finished
 };
 
-int SaveRowsWorker(CJobSlice* slice) {
-    if (!slice->ready) return 0;
-    OutputRows* rows = static_cast<OutputRows*>(slice->context);
-    const size_t first = size_t(uint32_t(slice->y)) * rows->rowBytes;
-    std::memcpy(rows->copy + first, rows->data + first, size_t(slice->rows) * rows->rowBytes);
-    rows->rowsDone += slice->rows;
-    return 1;
-}
-
 // Alpha 255 in the first `width` pixels of each row (the alpha is byte 0 of
 // a pixel), as FillRect on the alpha component writes it.
-int OpaqueRowsWorker(CJobSlice* slice) {
-    if (!slice->ready) return 0;
-    OutputRows* rows = static_cast<OutputRows*>(slice->context);
-    for (int32_t y = slice->y; y < slice->y + slice->rows; ++y) {
-        uint8_t* p = rows->data + size_t(uint32_t(y)) * rows->rowBytes;
-        for (int32_t x = 0; x < rows->width; ++x)
+void OpaqueRows(const OutputRows& rows, int32_t first, int32_t count) {
+    for (int32_t y = first; y < first + count; ++y) {
+        uint8_t* p = rows.data + size_t(uint32_t(y)) * rows.rowBytes;
+        for (int32_t x = 0; x < rows.width; ++x)
             p[size_t(x) * 4] = 255;
     }
+}
+
+// The copy of the slice's rows, then (when asked) their opaque alpha.
+int OutputRowsWorker(CJobSlice* slice) {
+    if (!slice->ready) return 0;
+    OutputRows* rows = static_cast<OutputRows*>(slice->context);
+    if (rows->copy) {
+        const size_t first = size_t(uint32_t(slice->y)) * rows->rowBytes;
+        std::memcpy(rows->copy + first, rows->data + first, size_t(slice->rows) * rows->rowBytes);
+    }
+    if (rows->opaque) OpaqueRows(*rows, slice->y, slice->rows);
+    if (rows->rowDone) std::memset(rows->rowDone + slice->y, 1, slice->rows);
     rows->rowsDone += slice->rows;
     return 1;
 }
 
 // Runs worker over every row of the output frame; true when every row was
 // done (a slice left out for want of a thread is not).
-bool RunOutputRows(const PF_LayerDef& output, WorkerProcedure worker, OutputRows& rows) {
+bool RunOutputRows(const PF_LayerDef& output, OutputRows& rows) {
     CRowBandJob job(RenderThreads());
     SIZE size{int32_t(RowPixels(output)), output.height};
     if (size.cx < 1 || size.cy < 1) return false;
+    // A frame wider than its rows is left to FillRect, which refuses it.
+    if (rows.opaque && output.width > size.cx) return false;
     job.SetArea(&size, nullptr);
-    job.SetProcedure(worker, &rows);
+    job.SetProcedure(OutputRowsWorker, &rows);
     return job.Run(1) != 0 && rows.rowsDone.load() == output.height;
 }
 
@@ -159,14 +164,28 @@ class SavedOutput {
     SavedOutput& operator=(const SavedOutput&) = delete;
     ~SavedOutput() { GiveBlock(copy_, bytes_); }
 
-    // False when there is no memory for the copy.
-    bool Save(const PF_LayerDef& output) {
+    // False when there is no memory for the copy. With `opaque`, the pass
+    // that copies a row also makes its alpha 255; *opaqueDone tells whether
+    // it did.
+    bool Save(const PF_LayerDef& output, bool opaque, bool* opaqueDone) {
+        *opaqueDone = false;
         bytes_ = size_t(uint32_t(output.rowbytes)) * size_t(uint32_t(output.height));
         copy_ = static_cast<uint8_t*>(TakeBlock(bytes_));
         if (!copy_) return false;
         data_ = reinterpret_cast<uint8_t*>(output.data);
-        OutputRows rows{data_, size_t(uint32_t(output.rowbytes)), output.width, copy_};
-        if (!RunOutputRows(output, SaveRowsWorker, rows)) std::memcpy(copy_, data_, bytes_);
+        const size_t rowBytes = size_t(uint32_t(output.rowbytes));
+        const size_t height = size_t(uint32_t(output.height));
+        std::unique_ptr<uint8_t[]> rowDone(new (std::nothrow) uint8_t[height]());
+        if (!rowDone) return false;
+        OutputRows rows{data_, rowBytes, output.width, copy_, opaque, rowDone.get()};
+        if (RunOutputRows(output, rows)) {
+            *opaqueDone = opaque;
+            return true;
+        }
+        // The rows of slices that did not run are copied here; their alpha
+        // is left to the later pass.
+        for (size_t y = 0; y < height; ++y)
+            if (!rowDone[y]) std::memcpy(copy_ + y * rowBytes, data_ + y * rowBytes, rowBytes);
         return true;
     }
     void Restore() const {
@@ -338,8 +357,12 @@ PF_Err KeyFrame(RenderContext& rc, SavedOutput& saved) {
     keyer.SetParams(snapshot);
     if (shortOfMemory()) return PF_Err_OUT_OF_MEMORY;
 
-    // From here on the passes write the output frame.
-    if (!saved.Save(*output)) return PF_Err_OUT_OF_MEMORY;
+    // From here on the passes write the output frame. Without a key-out mode
+    // the output is fully opaque, and no pass reads or writes its alpha (nor
+    // the key-in layer's, absent): the pass that saves the frame fills it.
+    bool opaqueDone = false;
+    if (!saved.Save(*output, keyInMode == kNoKeyOut && !keyInPresent, &opaqueDone))
+        return PF_Err_OUT_OF_MEMORY;
 
     if (!small && params[ParamCrop]->u.bd.value != 0) {
         const RECT crop =
@@ -367,11 +390,14 @@ PF_Err KeyFrame(RenderContext& rc, SavedOutput& saved) {
 
     // Without a key-out mode the output is fully opaque; otherwise the alpha
     // the key-in stage wrote stays.
-    if (keyInMode == kNoKeyOut) {
+    if (keyInMode == kNoKeyOut && !opaqueDone) {
         OutputRows rows{reinterpret_cast<uint8_t*>(output->data),
-                        size_t(uint32_t(output->rowbytes)), output->width, nullptr};
-        // A frame wider than its rows is left to FillRect, which refuses it.
-        if (output->width > int32_t(rowPixels) || !RunOutputRows(*output, OpaqueRowsWorker, rows)) {
+                        size_t(uint32_t(output->rowbytes)),
+                        output->width,
+                        nullptr,
+                        true,
+                        nullptr};
+        if (!RunOutputRows(*output, rows)) {
             const uint8_t opaque = 255;
             RECT all{0, 0, output->width, output->height};
             outputAlpha.FillRect(&all, &opaque, 0, 0);
