@@ -17,6 +17,10 @@
 #include <new>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "bands/bandjob.h"
 #include "image/blockpool.h"
 #include "image/image.h"
@@ -378,28 +382,48 @@ int CellWorker(CJobSlice* slice) {
                 const uint8_t* e = edgeImage->PixelAddress(uint16_t(left), uint16_t(y));
                 const uint8_t* b = bgImage->PixelAddress(uint16_t(left), uint16_t(y));
                 const uint8_t* cb = cbImage->PixelAddress(uint16_t(left), uint16_t(y));
-                for (int32_t i = 0; i < w; ++i, m += ms, e += es, b += bs, cb += cs) {
-                    if (*m != 0) {
+                auto visit = [&](int32_t i) {
+                    const uint8_t a = m[i * ms];
+                    const uint8_t* c = cb + i * cs;
+                    if (a != 0) {
                         CellSums& cell = cells[cellOf[i]];
                         ++cell.inside;
-                        if (*m == 255) {
+                        if (a == 255)
                             ++cell.full;
-                        } else {
+                        else
                             partial.push_back(PartialPixel{
-                                uint16_t(left + i), uint16_t(y), *m, {cb[0], cb[1], cb[2]}});
-                        }
-                    } else if (*e != 0) {
+                                uint16_t(left + i), uint16_t(y), a, {c[0], c[1], c[2]}});
+                    } else if (e[i * es] != 0) {
                         CellSums& cell = cells[cellOf[i]];
                         ++cell.rim;
-                        cell.e[0] += cb[0];
-                        cell.e[1] += cb[1];
-                        cell.e[2] += cb[2];
-                        red += b[0];
-                        green += b[1];
-                        blue += b[2];
+                        cell.e[0] += c[0];
+                        cell.e[1] += c[1];
+                        cell.e[2] += c[2];
+                        const uint8_t* p = b + i * bs;
+                        red += p[0];
+                        green += p[1];
+                        blue += p[2];
                         ++rim;
                     }
+                };
+                int32_t i = 0;
+#if defined(__SSE2__)
+                // Most of a frame is neither foreground nor rim: sixteen such
+                // pixels are skipped at a time.
+                if (ms == 1 && es == 1) {
+                    const __m128i zero = _mm_setzero_si128();
+                    for (; i + 16 <= w; i += 16) {
+                        const __m128i any =
+                            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m + i)),
+                                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(e + i)));
+                        if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, zero)) == 0xFFFF) continue;
+                        for (int32_t j = i; j < i + 16; ++j)
+                            visit(j);
+                    }
                 }
+#endif
+                for (; i < w; ++i)
+                    visit(i);
             }
             grid.IntegrateRow(cy);
         }
