@@ -31,17 +31,20 @@ void ReleaseBlocks();
 size_t KeptBlocks();
 size_t KeptBytes();
 
-// An array of n zeroed trivially copyable T from the kept blocks, given back
+// An array of n trivially copyable T from the kept blocks, zeroed unless the
+// caller writes every element before reading it (zeroed false), given back
 // when it goes; throws std::bad_alloc when memory is short.
-template <typename T> class ZeroedArray {
+template <typename T> class PooledArray {
   public:
-    explicit ZeroedArray(size_t n)
-        : data_(static_cast<T*>(TakeZeroedBlock(n * sizeof(T)))), count_(n) {
+    PooledArray(size_t n, bool zeroed)
+        : data_(
+              static_cast<T*>(zeroed ? TakeZeroedBlock(n * sizeof(T)) : TakeBlock(n * sizeof(T)))),
+          count_(n) {
         if (!data_) throw std::bad_alloc();
     }
-    ~ZeroedArray() { GiveBlock(data_, count_ * sizeof(T)); }
-    ZeroedArray(const ZeroedArray&) = delete;
-    ZeroedArray& operator=(const ZeroedArray&) = delete;
+    ~PooledArray() { GiveBlock(data_, count_ * sizeof(T)); }
+    PooledArray(const PooledArray&) = delete;
+    PooledArray& operator=(const PooledArray&) = delete;
 
     T* data() const { return data_; }
     T& operator[](size_t i) const { return data_[i]; }

@@ -282,11 +282,19 @@ using PartialLists = std::vector<std::vector<PartialPixel>>;
 
 struct CellGrid {
     LevelAxis xs, ys;
-    int32_t stride;             // cells per row of sums, plus one
-    ZeroedArray<CellSums> sums; // (rows + 1) x (columns + 1), row 0 and column 0 zero
+    int32_t stride; // cells per row of sums, plus one
+    // (rows + 1) x (columns + 1), row 0 and column 0 zero. Row 0 is cleared
+    // here, every other row by the counting slice that fills it.
+    PooledArray<CellSums> sums;
     CellGrid(const RECT& area, int32_t tile, int32_t levels)
         : xs(area.left, area.right + 1, tile, levels), ys(area.top, area.bottom + 1, tile, levels),
-          stride(xs.Cells() + 1), sums(size_t(stride) * size_t(ys.Cells() + 1)) {}
+          stride(xs.Cells() + 1), sums(size_t(stride) * size_t(ys.Cells() + 1), false) {
+        ClearRow(-1);
+    }
+    // Clears the sums of cell row cy (row cy + 1 of sums, column 0 included).
+    void ClearRow(int32_t cy) {
+        std::fill_n(&sums[size_t(cy + 1) * size_t(stride)], size_t(stride), CellSums{});
+    }
 
     CellSums& Cell(int32_t cx, int32_t cy) {
         return sums[size_t(cy + 1) * size_t(stride) + size_t(cx + 1)];
@@ -376,6 +384,7 @@ int CellWorker(CJobSlice* slice) {
         for (int32_t cy = 0; cy < ys.Cells(); ++cy) {
             if (ys.cuts[size_t(cy)] < slice->y || ys.cuts[size_t(cy)] >= slice->y + slice->rows)
                 continue;
+            grid.ClearRow(cy);
             CellSums* cells = &grid.Cell(0, cy);
             for (int32_t y = ys.cuts[size_t(cy)]; y < ys.cuts[size_t(cy) + 1]; ++y) {
                 const uint8_t* m = matteImage->PixelAddress(uint16_t(left), uint16_t(y));
