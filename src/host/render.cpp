@@ -155,6 +155,12 @@ bool RunOutputRows(const PF_LayerDef& output, OutputRows& rows) {
     return job.Run(1) != 0 && rows.rowsDone.load() == output.height;
 }
 
+// Kept blocks that must come back zeroed (the frame's work images) are
+// cleared by a band job too.
+void ClearBlockInBands(void* block, size_t bytes) {
+    ClearBytesInBands(block, bytes, RenderThreads());
+}
+
 // A copy of the output frame's bytes, put back when the frame fails. Its
 // block is kept from frame to frame like the work images.
 class SavedOutput {
@@ -267,6 +273,7 @@ PF_Err KeyFrame(RenderContext& rc, SavedOutput& saved) {
     const uint32_t rowPixels = RowPixels(*output);
     const uint32_t outHeight = uint32_t(output->height);
 
+    SetBlockClearer(ClearBlockInBands);
     CImageBaseClass foreground, background, outputImage, keyInImage, outputAlpha, matte;
     CKeyer keyer;
     KeyerParams snapshot;

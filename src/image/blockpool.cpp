@@ -1,6 +1,7 @@
 // Memory blocks kept from one frame to the next.
 #include "image/blockpool.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -63,13 +64,23 @@ void* TakeKeptBlock(size_t bytes) {
     return found;
 }
 
+std::atomic<BlockClearer> blockClearer{nullptr};
+
 } // namespace
+
+void SetBlockClearer(BlockClearer clearer) {
+    blockClearer.store(clearer);
+}
 
 void* TakeZeroedBlock(size_t bytes) {
     if (bytes < kPoolSmallest) return std::calloc(bytes ? bytes : 1, 1);
     void* found = TakeKeptBlock(bytes);
     if (!found) return std::calloc(bytes, 1);
-    std::memset(found, 0, bytes);
+    const BlockClearer clearer = blockClearer.load();
+    if (clearer && bytes >= kPoolClearerSmallest)
+        clearer(found, bytes);
+    else
+        std::memset(found, 0, bytes);
     return found;
 }
 

@@ -23,6 +23,14 @@ void* TakeZeroedBlock(size_t bytes);
 // A block of `bytes` bytes of any content (like malloc), for a caller that
 // writes all of it before reading; null when memory is short.
 void* TakeBlock(size_t bytes);
+// Clears a kept block for TakeZeroedBlock; a layer above may install one that
+// splits the work over threads. It must leave every byte zero.
+using BlockClearer = void (*)(void* block, size_t bytes);
+// Installs the clearer (null: memset) for kept blocks of at least
+// kPoolClearerSmallest bytes.
+void SetBlockClearer(BlockClearer clearer);
+constexpr size_t kPoolClearerSmallest = size_t(1) << 20;
+
 // Returns a block of `bytes` bytes taken above (like free); null does nothing.
 void GiveBlock(void* block, size_t bytes);
 // Frees every kept block (the effect's sequence set-down).

@@ -1,5 +1,6 @@
 // Band jobs: area set-up, band and tile splits, thread limits, slot use and
 // totals merged under the job's lock.
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <thread>
@@ -429,4 +430,18 @@ TEST(BandJob, RepeatedRunsCoverEveryBandOnceOnKeptThreads) {
 #ifndef _WIN32
     EXPECT_GT(reusedThreads.load(), 0);
 #endif
+}
+
+// Every byte zero, for blocks of whole and part pieces, on any slot count.
+TEST(BandJob, ClearBytesInBandsClearsEveryByte) {
+    for (size_t bytes : {size_t(1), kClearPiece - 1, kClearPiece, 3 * kClearPiece + 17}) {
+        std::vector<uint8_t> block(bytes + 1, 0xA5);
+        for (uint16_t slots : {1, 2, 3, 8}) {
+            std::fill(block.begin(), block.end() - 1, uint8_t(0xA5));
+            ClearBytesInBands(block.data(), bytes, slots);
+            EXPECT_EQ(std::count(block.begin(), block.end(), 0), std::ptrdiff_t(bytes))
+                << bytes << " bytes, " << slots << " slots";
+            EXPECT_EQ(block.back(), 0xA5); // nothing past the end
+        }
+    }
 }
