@@ -278,6 +278,8 @@ PF_Err KeyFrame(RenderContext& rc, SavedOutput& saved) {
     CKeyer keyer;
     KeyerParams snapshot;
     keyer.threadCount = RenderThreads();
+    // The draft composite reads neither the edge nor the underlay image.
+    keyer.workImages = show == ShowComposite && !highQuality ? 0 : 1;
 
     Wrap(foreground, params[ParamInput]->u.ld, 3, 1);
     Wrap(outputImage, *output, 3, 1);
