@@ -222,8 +222,8 @@ void RunThread(ThreadRecord* record, ThreadProcedure procedure, void* argument) 
 // procedure within kParkedLifetime ends for good.
 constexpr std::chrono::seconds kParkedLifetime{2};
 
-// One system thread and the procedure it is to run next (guarded by
-// ParkLock(); record null while it has none).
+// One system thread and the procedure it is to run next (guarded by the
+// park's lock; record null while it has none).
 struct Runner {
     std::condition_variable wake;
     ThreadRecord* record = nullptr;
@@ -231,19 +231,29 @@ struct Runner {
     void* argument = nullptr;
 };
 
-// Never destroyed, like the end signal: parked threads may outlive main.
-std::mutex& ParkLock() {
-    static std::mutex* lock = new std::mutex;
-    return *lock;
+// The parked threads and their lock. Never destroyed, like the end signal:
+// parked threads may outlive main. A child process made by fork has none of
+// its parent's threads, so it starts with a park of its own.
+struct Park {
+    std::mutex lock;
+    std::vector<Runner*> parked;
+};
+
+Park*& ThePark();
+
+Park* NewPark() {
+    pthread_atfork(nullptr, nullptr, [] { ThePark() = new Park; });
+    return new Park;
 }
 
-std::vector<Runner*>& Parked() {
-    static std::vector<Runner*>* parked = new std::vector<Runner*>;
-    return *parked;
+Park*& ThePark() {
+    static Park* park = NewPark();
+    return park;
 }
 
 void RunnerMain(Runner* runner) {
-    std::unique_lock<std::mutex> guard(ParkLock());
+    Park* park = ThePark();
+    std::unique_lock<std::mutex> guard(park->lock);
     for (;;) {
         ThreadRecord* record = runner->record;
         ThreadProcedure procedure = runner->procedure;
@@ -252,7 +262,7 @@ void RunnerMain(Runner* runner) {
         RunThread(record, procedure, argument);
         guard.lock();
         runner->record = nullptr;
-        std::vector<Runner*>& parked = Parked();
+        std::vector<Runner*>& parked = park->parked;
         try {
             parked.push_back(runner);
         } catch (...) {
@@ -285,8 +295,9 @@ ThreadHandle StartThread(ThreadProcedure procedure, void* argument) {
         return nullptr;
     }
     {
-        std::lock_guard<std::mutex> guard(ParkLock());
-        std::vector<Runner*>& parked = Parked();
+        Park* park = ThePark();
+        std::lock_guard<std::mutex> guard(park->lock);
+        std::vector<Runner*>& parked = park->parked;
         if (!parked.empty()) {
             Runner* runner = parked.back();
             parked.pop_back();

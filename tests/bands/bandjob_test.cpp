@@ -8,6 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include "bands/bandjob.h"
 
 namespace {
@@ -431,6 +436,29 @@ TEST(BandJob, RepeatedRunsCoverEveryBandOnceOnKeptThreads) {
     EXPECT_GT(reusedThreads.load(), 0);
 #endif
 }
+
+#if !defined(_WIN32) && !defined(__SANITIZE_THREAD__)
+// A child process made by fork has none of the parent's kept threads: its
+// jobs start threads of their own (an alarm ends it if they hang).
+TEST(BandJob, ForkedChildRunsJobsAfterTheParentKeptThreads) {
+    for (int round = 0; round < 2; ++round) {
+        Coverage before(16, 8);
+        CRowBandJob parent(2);
+        ASSERT_EQ(RunOver(parent, before), 1);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            alarm(10);
+            Coverage cover(16, 8);
+            CRowBandJob job(2);
+            _exit(RunOver(job, cover) == 1 && cover.ExactlyOnce(0, 0, 15, 7) ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
+    }
+}
+#endif
 
 // Every byte zero, for blocks of whole and part pieces, on any slot count.
 TEST(BandJob, ClearBytesInBandsClearsEveryByte) {
