@@ -2,7 +2,8 @@
 // host's copy, wraps the host frames as images without copying them, builds
 // the keyer of this frame, converts the parameters into its snapshot and runs
 // the keyer operation that serves "Show". The stages write straight into the
-// output frame.
+// output frame. The driver's own passes over whole frames (the saved copy, the
+// opaque alpha, clearing the work images' kept blocks) run as band jobs too.
 //
 // A frame that runs short of memory anywhere (image creation, a stage, a band
 // job on any worker thread) ends with PF_Err_OUT_OF_MEMORY and the output
@@ -16,8 +17,8 @@
 #include <new>
 #include <stdexcept>
 
-#include "host/entry.h"
 #include "bands/bandjob.h"
+#include "host/entry.h"
 #include "host/params.h"
 #include "image/blockpool.h"
 #include "image/image.h"
