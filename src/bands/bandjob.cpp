@@ -9,6 +9,7 @@
 // ended.
 #include "bands/bandjob.h"
 
+#include <cstring>
 #include <new>
 
 #include "platform/memory.h"
@@ -497,4 +498,43 @@ int CTileJob::InitSlice(int i) {
     }
     slice->ready = 1;
     return 1;
+}
+
+// ------------------------------------------------------------ clearing bytes
+
+namespace {
+
+struct ClearContext {
+    uint8_t* bytes;
+    size_t size;
+    std::atomic<size_t> piecesDone{0};
+};
+
+// The job's rows are pieces of the block.
+int ClearWorker(CJobSlice* slice) {
+    if (!slice->ready) return 0;
+    ClearContext* clear = static_cast<ClearContext*>(slice->context);
+    const size_t from = size_t(uint32_t(slice->y)) * kClearPiece;
+    size_t to = (size_t(uint32_t(slice->y)) + slice->rows) * kClearPiece;
+    if (to > clear->size) to = clear->size;
+    std::memset(clear->bytes + from, 0, to - from);
+    clear->piecesDone += slice->rows;
+    return 1;
+}
+
+} // namespace
+
+void ClearBytesInBands(void* block, size_t bytes, uint16_t threadCount) {
+    if (!block || bytes == 0) return;
+    ClearContext clear{static_cast<uint8_t*>(block), bytes};
+    const size_t pieces = (bytes + kClearPiece - 1) / kClearPiece;
+    // A slice holds at most 65535 pieces.
+    if (pieces <= 0xFFFF) {
+        CRowBandJob job(threadCount);
+        SIZE size{1, int32_t(pieces)};
+        job.SetArea(&size, nullptr);
+        job.SetProcedure(ClearWorker, &clear);
+        if (job.Run(1) && clear.piecesDone.load() == pieces) return;
+    }
+    std::memset(block, 0, bytes);
 }

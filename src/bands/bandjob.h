@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/rect.h"
@@ -176,3 +177,9 @@ class CTileJob : public CAreaJob {
     int32_t groupRowsPlusOne;
     int32_t groupRemainder;
 };
+
+// Sets `bytes` bytes at `block` to zero with a row band job of threadCount
+// slots over pieces of kClearPiece bytes; what a job leaves undone (a slice
+// that found no thread) is cleared on the calling thread.
+constexpr size_t kClearPiece = size_t(1) << 16;
+void ClearBytesInBands(void* block, size_t bytes, uint16_t threadCount);

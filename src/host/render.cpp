@@ -2,7 +2,8 @@
 // host's copy, wraps the host frames as images without copying them, builds
 // the keyer of this frame, converts the parameters into its snapshot and runs
 // the keyer operation that serves "Show". The stages write straight into the
-// output frame.
+// output frame. The driver's own passes over whole frames (the saved copy, the
+// opaque alpha, clearing the work images' kept blocks) run as band jobs too.
 //
 // A frame that runs short of memory anywhere (image creation, a stage, a band
 // job on any worker thread) ends with PF_Err_OUT_OF_MEMORY and the output
@@ -16,8 +17,10 @@
 #include <new>
 #include <stdexcept>
 
+#include "bands/bandjob.h"
 #include "host/entry.h"
 #include "host/params.h"
+#include "image/blockpool.h"
 #include "image/image.h"
 #include "keyer/keyer.h"
 #include "platform/memory.h"
@@ -104,24 +107,100 @@ class LockedRecord {
     SequenceRecord* record_ = nullptr;
 };
 
-// A copy of the output frame's bytes, put back when the frame fails.
+// The driver's own passes over the rows of the output frame, run as band
+// jobs like the stages' passes: its saved copy, and the opaque alpha.
+struct OutputRows {
+    uint8_t* data;
+    size_t rowBytes;
+    int32_t width;
+    uint8_t* copy;                    // null: no copy
+    bool opaque;                      // alpha 255 as well
+    uint8_t* rowDone;                 // per row: 1 once done; may be null
+    std::atomic<int32_t> rowsDone{0}; // rows the slices finished
+};
+
+// Alpha 255 in the first `width` pixels of each row (the alpha is byte 0 of
+// a pixel), as FillRect on the alpha component writes it.
+void OpaqueRows(const OutputRows& rows, int32_t first, int32_t count) {
+    for (int32_t y = first; y < first + count; ++y) {
+        uint8_t* p = rows.data + size_t(uint32_t(y)) * rows.rowBytes;
+        for (int32_t x = 0; x < rows.width; ++x)
+            p[size_t(x) * 4] = 255;
+    }
+}
+
+// The copy of the slice's rows, then (when asked) their opaque alpha.
+int OutputRowsWorker(CJobSlice* slice) {
+    if (!slice->ready) return 0;
+    OutputRows* rows = static_cast<OutputRows*>(slice->context);
+    if (rows->copy) {
+        const size_t first = size_t(uint32_t(slice->y)) * rows->rowBytes;
+        std::memcpy(rows->copy + first, rows->data + first, size_t(slice->rows) * rows->rowBytes);
+    }
+    if (rows->opaque) OpaqueRows(*rows, slice->y, slice->rows);
+    if (rows->rowDone) std::memset(rows->rowDone + slice->y, 1, slice->rows);
+    rows->rowsDone += slice->rows;
+    return 1;
+}
+
+// Runs worker over every row of the output frame; true when every row was
+// done (a slice left out for want of a thread is not).
+bool RunOutputRows(const PF_LayerDef& output, OutputRows& rows) {
+    CRowBandJob job(RenderThreads());
+    SIZE size{int32_t(RowPixels(output)), output.height};
+    if (size.cx < 1 || size.cy < 1) return false;
+    // A frame wider than its rows is left to FillRect, which refuses it.
+    if (rows.opaque && output.width > size.cx) return false;
+    job.SetArea(&size, nullptr);
+    job.SetProcedure(OutputRowsWorker, &rows);
+    return job.Run(1) != 0 && rows.rowsDone.load() == output.height;
+}
+
+// Kept blocks that must come back zeroed (the frame's work images) are
+// cleared by a band job too.
+void ClearBlockInBands(void* block, size_t bytes) {
+    ClearBytesInBands(block, bytes, RenderThreads());
+}
+
+// A copy of the output frame's bytes, put back when the frame fails. Its
+// block is kept from frame to frame like the work images.
 class SavedOutput {
   public:
-    // False when there is no memory for the copy.
-    bool Save(const PF_LayerDef& output) {
+    SavedOutput() = default;
+    SavedOutput(const SavedOutput&) = delete;
+    SavedOutput& operator=(const SavedOutput&) = delete;
+    ~SavedOutput() { GiveBlock(copy_, bytes_); }
+
+    // False when there is no memory for the copy. With `opaque`, the pass
+    // that copies a row also makes its alpha 255; *opaqueDone tells whether
+    // it did.
+    bool Save(const PF_LayerDef& output, bool opaque, bool* opaqueDone) {
+        *opaqueDone = false;
         bytes_ = size_t(uint32_t(output.rowbytes)) * size_t(uint32_t(output.height));
-        copy_.reset(new (std::nothrow) uint8_t[bytes_]);
+        copy_ = static_cast<uint8_t*>(TakeBlock(bytes_));
         if (!copy_) return false;
         data_ = reinterpret_cast<uint8_t*>(output.data);
-        std::memcpy(copy_.get(), data_, bytes_);
+        const size_t rowBytes = size_t(uint32_t(output.rowbytes));
+        const size_t height = size_t(uint32_t(output.height));
+        std::unique_ptr<uint8_t[]> rowDone(new (std::nothrow) uint8_t[height]());
+        if (!rowDone) return false;
+        OutputRows rows{data_, rowBytes, output.width, copy_, opaque, rowDone.get()};
+        if (RunOutputRows(output, rows)) {
+            *opaqueDone = opaque;
+            return true;
+        }
+        // The rows of slices that did not run are copied here; their alpha
+        // is left to the later pass.
+        for (size_t y = 0; y < height; ++y)
+            if (!rowDone[y]) std::memcpy(copy_ + y * rowBytes, data_ + y * rowBytes, rowBytes);
         return true;
     }
     void Restore() const {
-        if (copy_) std::memcpy(data_, copy_.get(), bytes_);
+        if (copy_) std::memcpy(data_, copy_, bytes_);
     }
 
   private:
-    std::unique_ptr<uint8_t[]> copy_;
+    uint8_t* copy_ = nullptr;
     uint8_t* data_ = nullptr;
     size_t bytes_ = 0;
 };
@@ -195,10 +274,13 @@ PF_Err KeyFrame(RenderContext& rc, SavedOutput& saved) {
     const uint32_t rowPixels = RowPixels(*output);
     const uint32_t outHeight = uint32_t(output->height);
 
+    SetBlockClearer(ClearBlockInBands);
     CImageBaseClass foreground, background, outputImage, keyInImage, outputAlpha, matte;
     CKeyer keyer;
     KeyerParams snapshot;
     keyer.threadCount = RenderThreads();
+    // The draft composite reads neither the edge nor the underlay image.
+    keyer.workImages = show == ShowComposite && !highQuality ? 0 : 1;
 
     Wrap(foreground, params[ParamInput]->u.ld, 3, 1);
     Wrap(outputImage, *output, 3, 1);
@@ -213,16 +295,15 @@ PF_Err KeyFrame(RenderContext& rc, SavedOutput& saved) {
         RECT all{0, 0, int32_t(rowPixels), int32_t(outHeight)};
         background.FillRect(&all, grey, 0, 0);
     }
+    matte.Create(rowPixels, outHeight, 1, nullptr);
     if (keyInPresent) {
         Wrap(keyInImage, rc.keyIn.u.ld, 4, 0);
     } else {
-        // Without a key-in layer the keyer gets a matte of 255 it never reads.
-        keyInImage.Create(rowPixels, outHeight, 1, nullptr);
-        const uint8_t full = 255;
-        RECT all{0, 0, output->width, output->height};
-        keyInImage.FillRect(&all, &full, 0, 0);
+        // Without a key-in layer the keyer gets a key-in matte of the frame's
+        // size that it never reads or writes; it lends the matte's bytes
+        // rather than having its own.
+        keyInImage.Create(rowPixels, outHeight, 1, matte.pixels);
     }
-    matte.Create(rowPixels, outHeight, 1, nullptr);
     foreground.SetUndefined(0);
     background.SetUndefined(0);
     keyInImage.SetUndefined(0);
@@ -286,8 +367,12 @@ PF_Err KeyFrame(RenderContext& rc, SavedOutput& saved) {
     keyer.SetParams(snapshot);
     if (shortOfMemory()) return PF_Err_OUT_OF_MEMORY;
 
-    // From here on the passes write the output frame.
-    if (!saved.Save(*output)) return PF_Err_OUT_OF_MEMORY;
+    // From here on the passes write the output frame. Without a key-out mode
+    // the output is fully opaque, and no pass reads or writes its alpha (nor
+    // the key-in layer's, absent): the pass that saves the frame fills it.
+    bool opaqueDone = false;
+    if (!saved.Save(*output, keyInMode == kNoKeyOut && !keyInPresent, &opaqueDone))
+        return PF_Err_OUT_OF_MEMORY;
 
     if (!small && params[ParamCrop]->u.bd.value != 0) {
         const RECT crop =
@@ -315,10 +400,18 @@ PF_Err KeyFrame(RenderContext& rc, SavedOutput& saved) {
 
     // Without a key-out mode the output is fully opaque; otherwise the alpha
     // the key-in stage wrote stays.
-    if (keyInMode == kNoKeyOut) {
-        const uint8_t opaque = 255;
-        RECT all{0, 0, output->width, output->height};
-        outputAlpha.FillRect(&all, &opaque, 0, 0);
+    if (keyInMode == kNoKeyOut && !opaqueDone) {
+        OutputRows rows{reinterpret_cast<uint8_t*>(output->data),
+                        size_t(uint32_t(output->rowbytes)),
+                        output->width,
+                        nullptr,
+                        true,
+                        nullptr};
+        if (!RunOutputRows(*output, rows)) {
+            const uint8_t opaque = 255;
+            RECT all{0, 0, output->width, output->height};
+            outputAlpha.FillRect(&all, &opaque, 0, 0);
+        }
     }
     if (shortOfMemory()) {
         saved.Restore();

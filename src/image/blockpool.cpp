@@ -1,6 +1,7 @@
-// Zeroed memory blocks kept from one frame to the next.
+// Memory blocks kept from one frame to the next.
 #include "image/blockpool.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -36,10 +37,9 @@ size_t EmptyPool(Pool& pool, void** into) {
     return count;
 }
 
-} // namespace
-
-void* TakeZeroedBlock(size_t bytes) {
-    if (bytes < kPoolSmallest) return std::calloc(bytes ? bytes : 1, 1);
+// A kept block of exactly `bytes` bytes, else null; a miss frees the kept
+// blocks (outside the lock).
+void* TakeKeptBlock(size_t bytes) {
     void* stale[kPoolBlocks];
     size_t staleCount = 0;
     void* found = nullptr;
@@ -61,9 +61,33 @@ void* TakeZeroedBlock(size_t bytes) {
     }
     for (size_t i = 0; i < staleCount; ++i)
         std::free(stale[i]);
-    if (!found) return std::calloc(bytes, 1);
-    std::memset(found, 0, bytes);
     return found;
+}
+
+std::atomic<BlockClearer> blockClearer{nullptr};
+
+} // namespace
+
+void SetBlockClearer(BlockClearer clearer) {
+    blockClearer.store(clearer);
+}
+
+void* TakeZeroedBlock(size_t bytes) {
+    if (bytes < kPoolSmallest) return std::calloc(bytes ? bytes : 1, 1);
+    void* found = TakeKeptBlock(bytes);
+    if (!found) return std::calloc(bytes, 1);
+    const BlockClearer clearer = blockClearer.load();
+    if (clearer && bytes >= kPoolClearerSmallest)
+        clearer(found, bytes);
+    else
+        std::memset(found, 0, bytes);
+    return found;
+}
+
+void* TakeBlock(size_t bytes) {
+    if (bytes < kPoolSmallest) return std::malloc(bytes ? bytes : 1);
+    void* found = TakeKeptBlock(bytes);
+    return found ? found : std::malloc(bytes);
 }
 
 void GiveBlock(void* block, size_t bytes) {

@@ -41,8 +41,12 @@ int CKeyer::Update(int32_t request) {
     }
 
     if (separationDirty || keyInDirty) {
-        if (Runs(this, kStepSeparate)) Separate();
-        if (Runs(this, kStepGradeTransparency)) GradeTransparency();
+        if (updateStepHook == nullptr) {
+            SeparateAndGrade();
+        } else {
+            if (Runs(this, kStepSeparate)) Separate();
+            if (Runs(this, kStepGradeTransparency)) GradeTransparency();
+        }
         if (Runs(this, kStepCombineKeyIn)) CombineKeyIn();
         if (Runs(this, kStepBuildEdgeProfile)) BuildEdgeProfile(params.transparencyEdge);
         if (Runs(this, kStepSoftenEdge)) SoftenEdge();
@@ -65,8 +69,7 @@ int CKeyer::Update(int32_t request) {
 }
 
 void CKeyer::RunSeparationChain() {
-    Separate();
-    GradeTransparency();
+    SeparateAndGrade();
     CombineKeyIn();
     BuildEdgeProfile(params.transparencyEdge);
     SoftenEdge();

@@ -18,7 +18,7 @@ CKeyer::CKeyer()
       keyInMatte(nullptr), keyOutMatte(nullptr), edgeImage(nullptr), foregroundImage(nullptr),
       backgroundImage(nullptr), outputImage(nullptr), correctedBackground(nullptr),
       ownCorrectedBackground(nullptr), underlayImage(nullptr), width(1), height(1), threadCount(0),
-      straightforward(0) {
+      straightforward(0), workImages(1) {
     edgeImage = new CImageBaseClass();
     edgeImage->Create(1, 1, 1, nullptr);
     try {
@@ -78,8 +78,10 @@ int CKeyer::SetImages(CImageBaseClass* matte, CImageBaseClass* keyOut, CImageBas
     foregroundImage = foreground;
     outputImage = output;
 
-    if (!edgeImage->Resize(uint32_t(width), uint32_t(height), 0)) return 0;
-    if (!underlayImage->Resize(uint32_t(width), uint32_t(height), 0)) return 0;
+    if (workImages) {
+        if (!edgeImage->Resize(uint32_t(width), uint32_t(height), 0)) return 0;
+        if (!underlayImage->Resize(uint32_t(width), uint32_t(height), 0)) return 0;
+    }
     edgeImage->SetUndefined(0);
     underlayImage->SetUndefined(0);
 

@@ -63,6 +63,8 @@ class CKeyer : public CObject {
     // --- separation chain and its views ---
     int Separate();
     int GradeTransparency();
+    // Separate then GradeTransparency, the two in one pass over the rows.
+    int SeparateAndGrade();
     void SetKeyInMode(int32_t mode);
     int CombineKeyIn();
     void BuildEdgeProfile(double e);
@@ -140,4 +142,8 @@ class CKeyer : public CObject {
     // Test seam: 1 runs the straightforward form of the stages that have a
     // faster one, so that tests can compare the two. 0 in the plug-in.
     int32_t straightforward;
+    // 0 when the frame's view reads neither the edge nor the underlay image
+    // (the draft composite): SetImages then leaves them at their size. 1
+    // otherwise; set by the render driver.
+    int32_t workImages;
 };

@@ -133,10 +133,9 @@ std::condition_variable& EndSignal() {
     return *signal;
 }
 
-// A started thread. Both the handle and the running thread hold a reference;
-// the last one to let go deletes the record.
+// A started thread: one run of a procedure. Both the handle and the running
+// thread hold a reference; the last one to let go deletes the record.
 struct ThreadRecord {
-    std::thread thread;
     bool ended = false; // guarded by EndLock()
     uint32_t exitCode = 0;
     std::atomic<int> references{2};
@@ -210,6 +209,75 @@ void RunThread(ThreadRecord* record, ThreadProcedure procedure, void* argument) 
     DropReference(record);
 }
 
+// Threads of the system are kept once their procedure has ended: a band job
+// starts a thread per slice and pass, dozens per frame, and waking a parked
+// thread costs far less than creating one. A parked thread that gets no new
+// procedure within kParkedLifetime ends for good.
+constexpr std::chrono::seconds kParkedLifetime{2};
+
+// One system thread and the procedure it is to run next (guarded by the
+// park's lock; record null while it has none).
+struct Runner {
+    std::condition_variable wake;
+    ThreadRecord* record = nullptr;
+    ThreadProcedure procedure = nullptr;
+    void* argument = nullptr;
+};
+
+// The parked threads and their lock. Never destroyed, like the end signal:
+// parked threads may outlive main. A child process made by fork has none of
+// its parent's threads, so it starts with a park of its own.
+struct Park {
+    std::mutex lock;
+    std::vector<Runner*> parked;
+};
+
+Park*& ThePark();
+
+Park* NewPark() {
+    pthread_atfork(nullptr, nullptr, [] { ThePark() = new Park; });
+    return new Park;
+}
+
+Park*& ThePark() {
+    static Park* park = NewPark();
+    return park;
+}
+
+void RunnerMain(Runner* runner) {
+    Park* park = ThePark();
+    std::unique_lock<std::mutex> guard(park->lock);
+    for (;;) {
+        ThreadRecord* record = runner->record;
+        ThreadProcedure procedure = runner->procedure;
+        void* argument = runner->argument;
+        guard.unlock();
+        RunThread(record, procedure, argument);
+        guard.lock();
+        runner->record = nullptr;
+        std::vector<Runner*>& parked = park->parked;
+        try {
+            parked.push_back(runner);
+        } catch (...) {
+            break; // no room to park: the thread ends
+        }
+        if (!runner->wake.wait_for(guard, kParkedLifetime,
+                                   [runner] { return runner->record != nullptr; })) {
+            // Still parked after its lifetime: taken off the list, it ends.
+            for (size_t i = 0; i < parked.size(); ++i) {
+                if (parked[i] == runner) {
+                    parked[i] = parked.back();
+                    parked.pop_back();
+                    break;
+                }
+            }
+            break;
+        }
+    }
+    guard.unlock();
+    delete runner;
+}
+
 } // namespace
 
 ThreadHandle StartThread(ThreadProcedure procedure, void* argument) {
@@ -219,11 +287,35 @@ ThreadHandle StartThread(ThreadProcedure procedure, void* argument) {
         NoteAllocationFailure();
         return nullptr;
     }
+    {
+        Park* park = ThePark();
+        std::lock_guard<std::mutex> guard(park->lock);
+        std::vector<Runner*>& parked = park->parked;
+        if (!parked.empty()) {
+            Runner* runner = parked.back();
+            parked.pop_back();
+            runner->record = record;
+            runner->procedure = procedure;
+            runner->argument = argument;
+            runner->wake.notify_one();
+            return record;
+        }
+    }
+    Runner* runner = new (std::nothrow) Runner;
+    if (!runner) {
+        NoteAllocationFailure();
+        delete record;
+        return nullptr;
+    }
+    runner->record = record;
+    runner->procedure = procedure;
+    runner->argument = argument;
     try {
-        record->thread = std::thread(RunThread, record, procedure, argument);
+        std::thread(RunnerMain, runner).detach();
     } catch (...) {
         // No memory or no thread left for it.
         NoteAllocationFailure();
+        delete runner;
         delete record;
         return nullptr;
     }
@@ -264,19 +356,8 @@ int TerminateThreadHandle(ThreadHandle thread, uint32_t exitCode) {
 
 int CloseThreadHandle(ThreadHandle thread) {
     if (!thread) return 0;
-    ThreadRecord* record = static_cast<ThreadRecord*>(thread);
-    bool ended;
-    {
-        std::lock_guard<std::mutex> guard(EndLock());
-        ended = record->ended;
-    }
-    // An ended thread is joined (it has only its last instructions left);
-    // a running one goes on detached and frees the record itself.
-    if (ended)
-        record->thread.join();
-    else
-        record->thread.detach();
-    DropReference(record);
+    // A running thread goes on and frees the record itself.
+    DropReference(static_cast<ThreadRecord*>(thread));
     return 1;
 }
 

@@ -27,7 +27,10 @@ enum MutexWaitResult : uint32_t {
     kMutexFailed = 2,
 };
 
-// Starts a thread at once with the default stack size; null on failure.
+// Starts a thread at once with the default stack size; null on failure. A
+// thread is one run of the procedure: it has ended once the procedure has
+// returned. Off Windows the system thread under it is then kept parked for a
+// while and runs the procedure of a later start.
 ThreadHandle StartThread(ThreadProcedure procedure, void* argument);
 
 // Blocks until any thread of the set has ended; returns its index, or -1 on

@@ -14,9 +14,12 @@
 // Boundaries are rare, so the scans compare sixteen pixels at a time for a
 // change between zero and nonzero and act only where one is found.
 #include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -119,12 +122,18 @@ void RecordDistances(const Line& line, const Side& side, int32_t count) {
     }
 }
 
+// The last row a row boundary in row y marks.
+inline int32_t LastMarkedRow(const EdgePlane& pl, int32_t y) {
+    return y + std::min(pl.reach, pl.height - 1 - y);
+}
+
 // A boundary between positions i - 1 and i of `line`; opaqueBefore tells
 // which side is transparent. Row boundaries mark a block of rows around the
-// line (`across` lines to each side, clipped to the frame); column
-// boundaries mark the column only, and the transparent run above a
-// transparent-to-opaque step ends at its first opaque pixel.
-void Boundary(const EdgePlane& pl, bool alongRow, int32_t lineIndex, int32_t i, bool opaqueBefore) {
+// line (`reach` lines to each side, clipped to the frame), those from
+// markFrom on; column boundaries mark the column only, and the transparent
+// run above a transparent-to-opaque step ends at its first opaque pixel.
+void Boundary(const EdgePlane& pl, bool alongRow, int32_t lineIndex, int32_t i, bool opaqueBefore,
+              int32_t markFrom = 0) {
     const Line line = alongRow ? Row(pl, lineIndex) : Column(pl, lineIndex);
     const Side after = After(i, line.length);
     const Side before = Before(i);
@@ -132,8 +141,8 @@ void Boundary(const EdgePlane& pl, bool alongRow, int32_t lineIndex, int32_t i, 
     const Side& solid = opaqueBefore ? before : after;
     const int32_t marks = std::min(pl.reach, clear.room);
     if (alongRow) {
-        const int32_t top = lineIndex - std::min(pl.reach, lineIndex);
-        const int32_t bottom = lineIndex + std::min(pl.reach, pl.height - 1 - lineIndex);
+        const int32_t top = std::max(lineIndex - std::min(pl.reach, lineIndex), markFrom);
+        const int32_t bottom = LastMarkedRow(pl, lineIndex);
         for (int32_t y = top; y <= bottom; ++y)
             MarkTransparent(Row(pl, y), clear, marks, false);
     } else {
@@ -195,11 +204,30 @@ int EdgeScanWorker(CJobSlice* slice) {
     const int32_t first = std::max(x0, 1);
     const int32_t columns = x0 + slice->width - first;
 
+    // A side of the foreground that runs down the rows gives a row boundary
+    // at the same place, facing the same way, row after row. Its marks in
+    // all but the last of its rows were made for the row before, by this
+    // slice: only that last row is left. last[i] is 2 * row + opaqueBefore
+    // of the latest row boundary at column first + i.
+    std::vector<int32_t> last;
+    try {
+        last.assign(size_t(columns > 0 ? columns : 0), INT32_MIN);
+    } catch (const std::bad_alloc&) {
+        last.clear(); // every boundary marks all its rows
+    }
     for (int32_t y = y0; y <= y1; ++y) {
         const uint8_t* m = Row(pl, y).matte;
-        ForEachChange(
-            m + first * pl.matteStep, m + (first - 1) * pl.matteStep, pl.matteStep, columns,
-            [&](int32_t i, bool opaqueBefore) { Boundary(pl, true, y, first + i, opaqueBefore); });
+        ForEachChange(m + first * pl.matteStep, m + (first - 1) * pl.matteStep, pl.matteStep,
+                      columns, [&](int32_t i, bool opaqueBefore) {
+                          const int32_t code = 2 * y + (opaqueBefore ? 1 : 0);
+                          int32_t markFrom = 0;
+                          if (!last.empty()) {
+                              if (last[size_t(i)] == code - 2)
+                                  markFrom = LastMarkedRow(pl, y - 1) + 1;
+                              last[size_t(i)] = code;
+                          }
+                          Boundary(pl, true, y, first + i, opaqueBefore, markFrom);
+                      });
     }
     // Likewise the first frame row gives no column boundary.
     for (int32_t y = std::max(y0, 1); y <= y1; ++y) {

@@ -17,6 +17,10 @@
 #include <new>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "bands/bandjob.h"
 #include "image/blockpool.h"
 #include "image/image.h"
@@ -45,29 +49,25 @@ int CountWorker(CJobSlice* slice) {
     if (!slice->ready) return 0;
     CountContext* ctx = static_cast<CountContext*>(slice->context);
     const CKeyer* keyer = ctx->keyer;
-    const uint16_t w = slice->width;
-    ConstBandCursor matte(keyer->matteImage, slice);
-    ConstBandCursor edge(keyer->edgeImage, slice);
-    ConstBandCursor bg(keyer->backgroundImage, slice);
+    const ConstBandRows matte(keyer->matteImage, slice);
+    const ConstBandRows edge(keyer->edgeImage, slice);
+    const ConstBandRows bg(keyer->backgroundImage, slice);
 
     uint64_t red = 0, green = 0, blue = 0, foreground = 0, rim = 0;
     for (int32_t row = 0; row < slice->rows; ++row) {
-        for (int32_t col = 0; col < w; ++col) {
-            if (*matte != 0) {
+        const uint8_t* m = matte.Row(row);
+        const uint8_t* e = edge.Row(row);
+        const uint8_t* b = bg.Row(row);
+        for (int32_t x = 0; x < slice->width; ++x, m += matte.step, e += edge.step, b += bg.step) {
+            if (*m != 0) {
                 ++foreground;
-            } else if (*edge != 0) {
+            } else if (*e != 0) {
                 ++rim;
-                red += bg[0];
-                green += bg[1];
-                blue += bg[2];
+                red += b[0];
+                green += b[1];
+                blue += b[2];
             }
-            matte.Next();
-            edge.Next();
-            bg.Next();
         }
-        matte.NextRow();
-        edge.NextRow();
-        bg.NextRow();
     }
 
     if (!slice->Lock()) return 0;
@@ -83,23 +83,15 @@ int SeedWorker(CJobSlice* slice) {
     if (!slice->ready) return 0;
     const SeedContext* ctx = static_cast<const SeedContext*>(slice->context);
     const CKeyer* keyer = ctx->keyer;
-    const uint16_t w = slice->width;
-    ConstBandCursor matte(keyer->matteImage, slice);
-    BandCursor under(keyer->underlayImage, slice);
+    const ConstBandRows matte(keyer->matteImage, slice);
+    const BandRows under(keyer->underlayImage, slice);
     const uint8_t red = ctx->colour[0], green = ctx->colour[1], blue = ctx->colour[2];
 
     for (int32_t row = 0; row < slice->rows; ++row) {
-        for (int32_t col = 0; col < w; ++col) {
-            if (*matte != 0) {
-                under[0] = red;
-                under[1] = green;
-                under[2] = blue;
-            }
-            matte.Next();
-            under.Next();
-        }
-        matte.NextRow();
-        under.NextRow();
+        const uint8_t* m = matte.Row(row);
+        uint8_t* u = under.Row(row);
+        for (int32_t x = 0; x < slice->width; ++x, m += matte.step, u += under.step)
+            if (*m != 0) PaintRgb(u, red, green, blue);
     }
     return 1;
 }
@@ -127,33 +119,36 @@ void TileMean(uint64_t inside, const uint64_t* u, uint64_t rim, const uint64_t* 
 // the foreground pixels (blended with the corrected background where the
 // matte is partial).
 void FillTile(const CKeyer* keyer, uint16_t x0, uint16_t y0, uint16_t tw, uint16_t th) {
+    const CImageBaseClass* matteImage = keyer->matteImage;
+    const CImageBaseClass* edgeImage = keyer->edgeImage;
+    const CImageBaseClass* cbImage = keyer->correctedBackground;
+    CImageBaseClass* underImage = keyer->underlayImage;
+    const uint32_t ms = matteImage->pixelStep, es = edgeImage->pixelStep;
+    const uint32_t cs = cbImage->pixelStep, us = underImage->pixelStep;
+    // Row `row` of the tile in an image.
+    auto tileRow = [x0, y0](const CImageBaseClass* image, int32_t row) {
+        return image->PixelAddress(x0, y0) + ptrdiff_t(row) * ptrdiff_t(image->rowStride);
+    };
+
     uint64_t inside = 0, rim = 0;
     uint64_t u[3] = {0, 0, 0};
     uint64_t e[3] = {0, 0, 0};
-    {
-        ConstBandCursor matte(keyer->matteImage, x0, y0, tw);
-        ConstBandCursor edge(keyer->edgeImage, x0, y0, tw);
-        ConstBandCursor under(keyer->underlayImage, x0, y0, tw);
-        for (int32_t row = 0; row < th; ++row) {
-            for (int32_t col = 0; col < tw; ++col) {
-                if (*matte != 0) {
-                    ++inside;
-                    u[0] += under[0];
-                    u[1] += under[1];
-                    u[2] += under[2];
-                } else if (*edge != 0) {
-                    ++rim;
-                    e[0] += under[0];
-                    e[1] += under[1];
-                    e[2] += under[2];
-                }
-                matte.Next();
-                edge.Next();
-                under.Next();
+    for (int32_t row = 0; row < th; ++row) {
+        const uint8_t* m = tileRow(matteImage, row);
+        const uint8_t* d = tileRow(edgeImage, row);
+        const uint8_t* p = tileRow(underImage, row);
+        for (int32_t col = 0; col < tw; ++col, m += ms, d += es, p += us) {
+            if (*m != 0) {
+                ++inside;
+                u[0] += p[0];
+                u[1] += p[1];
+                u[2] += p[2];
+            } else if (*d != 0) {
+                ++rim;
+                e[0] += p[0];
+                e[1] += p[1];
+                e[2] += p[2];
             }
-            matte.NextRow();
-            edge.NextRow();
-            under.NextRow();
         }
     }
     if (inside == 0) return;
@@ -162,28 +157,19 @@ void FillTile(const CKeyer* keyer, uint16_t x0, uint16_t y0, uint16_t tw, uint16
     TileMean(inside, u, rim, e, tw, th, mean);
     const uint8_t full[3] = {uint8_t(mean[0]), uint8_t(mean[1]), uint8_t(mean[2])};
 
-    ConstBandCursor matte(keyer->matteImage, x0, y0, tw);
-    BandCursor under(keyer->underlayImage, x0, y0, tw);
-    ConstBandCursor bg(keyer->correctedBackground, x0, y0, tw);
     for (int32_t row = 0; row < th; ++row) {
-        for (int32_t col = 0; col < tw; ++col) {
-            const uint8_t m = *matte;
-            if (m == 255) {
-                under[0] = full[0];
-                under[1] = full[1];
-                under[2] = full[2];
-            } else if (m != 0) {
-                const double t = m / 255.0;
+        const uint8_t* m = tileRow(matteImage, row);
+        const uint8_t* bg = tileRow(cbImage, row);
+        uint8_t* p = tileRow(underImage, row);
+        for (int32_t col = 0; col < tw; ++col, m += ms, bg += cs, p += us) {
+            if (*m == 255) {
+                PaintRgb(p, full[0], full[1], full[2]);
+            } else if (*m != 0) {
+                const double t = *m / 255.0;
                 for (int c = 0; c < 3; ++c)
-                    under[c] = uint8_t(double(bg[c]) * (1 - t) + mean[c] * t);
+                    p[c] = uint8_t(double(bg[c]) * (1 - t) + mean[c] * t);
             }
-            matte.Next();
-            under.Next();
-            bg.Next();
         }
-        matte.NextRow();
-        under.NextRow();
-        bg.NextRow();
     }
 }
 
@@ -290,13 +276,25 @@ struct PartialPixel {
     uint8_t bg[3];
 };
 
+// The partly opaque pixels, one list per counting slice, each in row order;
+// the lists in the order of their rows.
+using PartialLists = std::vector<std::vector<PartialPixel>>;
+
 struct CellGrid {
     LevelAxis xs, ys;
-    int32_t stride;             // cells per row of sums, plus one
-    ZeroedArray<CellSums> sums; // (rows + 1) x (columns + 1), row 0 and column 0 zero
+    int32_t stride; // cells per row of sums, plus one
+    // (rows + 1) x (columns + 1), row 0 and column 0 zero. Row 0 is cleared
+    // here, every other row by the counting slice that fills it.
+    PooledArray<CellSums> sums;
     CellGrid(const RECT& area, int32_t tile, int32_t levels)
         : xs(area.left, area.right + 1, tile, levels), ys(area.top, area.bottom + 1, tile, levels),
-          stride(xs.Cells() + 1), sums(size_t(stride) * size_t(ys.Cells() + 1)) {}
+          stride(xs.Cells() + 1), sums(size_t(stride) * size_t(ys.Cells() + 1), false) {
+        ClearRow(-1);
+    }
+    // Clears the sums of cell row cy (row cy + 1 of sums, column 0 included).
+    void ClearRow(int32_t cy) {
+        std::fill_n(&sums[size_t(cy + 1) * size_t(stride)], size_t(stride), CellSums{});
+    }
 
     CellSums& Cell(int32_t cx, int32_t cy) {
         return sums[size_t(cy + 1) * size_t(stride) + size_t(cx + 1)];
@@ -308,12 +306,13 @@ struct CellGrid {
         for (int32_t c = 1; c < stride - 1; ++c)
             Add(row[c], row[c - 1]);
     }
-    void IntegrateColumns() {
+    // The second step for the columns [c0, c1) of sums.
+    void IntegrateColumns(int32_t c0, int32_t c1) {
         const int32_t rows = ys.Cells() + 1;
         for (int32_t r = 2; r < rows; ++r) {
             CellSums* row = &sums[size_t(r) * size_t(stride)];
             const CellSums* above = row - stride;
-            for (int32_t c = 1; c < stride; ++c)
+            for (int32_t c = c0; c < c1; ++c)
                 Add(row[c], above[c]);
         }
     }
@@ -359,7 +358,7 @@ struct CellContext {
     CellGrid* grid;
     uint64_t sum[3];
     uint64_t rimCount;
-    std::vector<std::vector<PartialPixel>> partial; // one list per slice
+    PartialLists partial;
     int failed;
 };
 
@@ -385,34 +384,55 @@ int CellWorker(CJobSlice* slice) {
         for (int32_t cy = 0; cy < ys.Cells(); ++cy) {
             if (ys.cuts[size_t(cy)] < slice->y || ys.cuts[size_t(cy)] >= slice->y + slice->rows)
                 continue;
+            grid.ClearRow(cy);
             CellSums* cells = &grid.Cell(0, cy);
             for (int32_t y = ys.cuts[size_t(cy)]; y < ys.cuts[size_t(cy) + 1]; ++y) {
                 const uint8_t* m = matteImage->PixelAddress(uint16_t(left), uint16_t(y));
                 const uint8_t* e = edgeImage->PixelAddress(uint16_t(left), uint16_t(y));
                 const uint8_t* b = bgImage->PixelAddress(uint16_t(left), uint16_t(y));
                 const uint8_t* cb = cbImage->PixelAddress(uint16_t(left), uint16_t(y));
-                for (int32_t i = 0; i < w; ++i, m += ms, e += es, b += bs, cb += cs) {
-                    if (*m != 0) {
+                auto visit = [&](int32_t i) {
+                    const uint8_t a = m[i * ms];
+                    const uint8_t* c = cb + i * cs;
+                    if (a != 0) {
                         CellSums& cell = cells[cellOf[i]];
                         ++cell.inside;
-                        if (*m == 255) {
+                        if (a == 255)
                             ++cell.full;
-                        } else {
+                        else
                             partial.push_back(PartialPixel{
-                                uint16_t(left + i), uint16_t(y), *m, {cb[0], cb[1], cb[2]}});
-                        }
-                    } else if (*e != 0) {
+                                uint16_t(left + i), uint16_t(y), a, {c[0], c[1], c[2]}});
+                    } else if (e[i * es] != 0) {
                         CellSums& cell = cells[cellOf[i]];
                         ++cell.rim;
-                        cell.e[0] += cb[0];
-                        cell.e[1] += cb[1];
-                        cell.e[2] += cb[2];
-                        red += b[0];
-                        green += b[1];
-                        blue += b[2];
+                        cell.e[0] += c[0];
+                        cell.e[1] += c[1];
+                        cell.e[2] += c[2];
+                        const uint8_t* p = b + i * bs;
+                        red += p[0];
+                        green += p[1];
+                        blue += p[2];
                         ++rim;
                     }
+                };
+                int32_t i = 0;
+#if defined(__SSE2__)
+                // Most of a frame is neither foreground nor rim: sixteen such
+                // pixels are skipped at a time.
+                if (ms == 1 && es == 1) {
+                    const __m128i zero = _mm_setzero_si128();
+                    for (; i + 16 <= w; i += 16) {
+                        const __m128i any =
+                            _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m + i)),
+                                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(e + i)));
+                        if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, zero)) == 0xFFFF) continue;
+                        for (int32_t j = i; j < i + 16; ++j)
+                            visit(j);
+                    }
                 }
+#endif
+                for (; i < w; ++i)
+                    visit(i);
             }
             grid.IntegrateRow(cy);
         }
@@ -437,11 +457,27 @@ int CellWorker(CJobSlice* slice) {
     return slice->Unlock() ? 1 : 0;
 }
 
+// The second step of the summed-area table over groups of columns: the job's
+// rows are groups of `group` columns of sums.
+struct ColumnContext {
+    CellGrid* grid;
+    int32_t group;
+};
+
+int ColumnWorker(CJobSlice* slice) {
+    if (!slice->ready) return 0;
+    const ColumnContext* ctx = static_cast<const ColumnContext*>(slice->context);
+    const int32_t c0 = 1 + slice->y * ctx->group;
+    const int32_t c1 = std::min(ctx->grid->stride, c0 + slice->rows * ctx->group);
+    ctx->grid->IntegrateColumns(c0, c1);
+    return 1;
+}
+
 // One level's tile means: mean[3] per tile and the bytes of an opaque pixel.
 struct LevelMeans {
     int32_t columns = 0;
-    std::vector<double> mean;  // 3 per tile
-    std::vector<uint8_t> full; // 3 per tile
+    std::unique_ptr<double[]> mean;  // 3 per tile
+    std::unique_ptr<uint8_t[]> full; // 3 per tile
 };
 
 // The tiles of one level along an axis, cut by the tiles of the level
@@ -628,9 +664,8 @@ bool CellsApply(const CKeyer& keyer, const RECT& area) {
 
 // Totals of the tiles of one level in the tile rows [firstRow, endRow) from
 // the cells, and their means.
-void LevelFromCells(const CellGrid& grid, size_t level, const uint8_t* seed,
-                    const std::vector<uint64_t>& u, int32_t firstRow, int32_t endRow,
-                    LevelMeans& out) {
+void LevelFromCells(const CellGrid& grid, size_t level, const uint8_t* seed, const uint64_t* u,
+                    int32_t firstRow, int32_t endRow, LevelMeans& out) {
     const std::vector<int32_t>& bx = grid.xs.bounds[level];
     const std::vector<int32_t>& by = grid.ys.bounds[level];
     const std::vector<int32_t>& cx = grid.xs.tileCells[level];
@@ -665,8 +700,8 @@ void LevelFromCells(const CellGrid& grid, size_t level, const uint8_t* seed,
 // tile that last covered them, their partly opaque pixels the blend with
 // that tile's mean (the seed colour where no tile covered them yet).
 void SumsFromEarlierLevels(const CellGrid& grid, size_t level, const std::vector<LevelMeans>& means,
-                           const uint8_t* seed, const std::vector<PartialPixel>& partial,
-                           int32_t firstRow, int32_t endRow, std::vector<uint64_t>& u) {
+                           const uint8_t* seed, const PartialLists& partial, int32_t firstRow,
+                           int32_t endRow, uint64_t* u) {
     const int32_t columns = int32_t(grid.xs.bounds[level].size()) - 1;
     const LevelMeans& earlier = means[level - 1];
     const std::vector<Piece> px = Pieces(grid.xs.tileCells[level], grid.xs.tileCells[level - 1]);
@@ -710,22 +745,26 @@ void SumsFromEarlierLevels(const CellGrid& grid, size_t level, const std::vector
     // The partly opaque pixels (in row order) of these rows of tiles.
     const std::vector<int32_t>& by = grid.ys.bounds[level];
     const int32_t fromY = by[size_t(firstRow)], toY = by[size_t(endRow)];
-    auto it = std::lower_bound(partial.begin(), partial.end(), fromY,
-                               [](const PartialPixel& p, int32_t y) { return p.y < y; });
-    for (; it != partial.end() && it->y < toY; ++it) {
-        const PartialPixel& p = *it;
-        const int32_t tx = tileX[p.x - left], ty = tileY[p.y - top];
-        if (tx < 0 || ty < 0) continue;
-        const size_t t = size_t(ty) * size_t(columns) + size_t(tx);
-        size_t e = 0;
-        const int32_t from = LastCover(grid, means, int32_t(level) - 1, p.x, p.y, &e);
-        if (from < 0) {
-            add(t, 1, seed);
-            continue;
+    for (const std::vector<PartialPixel>& list : partial) {
+        if (list.empty() || list.back().y < fromY) continue;
+        if (list.front().y >= toY) break;
+        auto it = std::lower_bound(list.begin(), list.end(), fromY,
+                                   [](const PartialPixel& p, int32_t y) { return p.y < y; });
+        for (; it != list.end() && it->y < toY; ++it) {
+            const PartialPixel& p = *it;
+            const int32_t tx = tileX[p.x - left], ty = tileY[p.y - top];
+            if (tx < 0 || ty < 0) continue;
+            const size_t t = size_t(ty) * size_t(columns) + size_t(tx);
+            size_t e = 0;
+            const int32_t from = LastCover(grid, means, int32_t(level) - 1, p.x, p.y, &e);
+            if (from < 0) {
+                add(t, 1, seed);
+                continue;
+            }
+            const double* mean = &means[size_t(from)].mean[e * 3];
+            for (int c = 0; c < 3; ++c)
+                u[t * 3 + size_t(c)] += uint8_t(double(p.bg[c]) * rest[p.m] + mean[c] * share[p.m]);
         }
-        const double* mean = &means[size_t(from)].mean[e * 3];
-        for (int c = 0; c < 3; ++c)
-            u[t * 3 + size_t(c)] += uint8_t(double(p.bg[c]) * rest[p.m] + mean[c] * share[p.m]);
     }
 }
 
@@ -735,8 +774,8 @@ struct LevelContext {
     size_t level;
     std::vector<LevelMeans>* means;
     const uint8_t* seed;
-    const std::vector<PartialPixel>* partial; // in row order
-    std::vector<uint64_t>* sums;
+    const PartialLists* partial;
+    uint64_t* sums; // 3 per tile of the level
     std::atomic<int> failed;
 };
 
@@ -744,17 +783,24 @@ int LevelWorker(CJobSlice* slice) {
     if (!slice->ready) return 0;
     LevelContext* ctx = static_cast<LevelContext*>(slice->context);
     const int32_t first = slice->y, end = slice->y + slice->rows;
+    // This slice's tile rows start from zero, as fresh arrays would.
+    LevelMeans& out = (*ctx->means)[ctx->level];
+    const size_t from = size_t(first) * size_t(out.columns) * 3;
+    const size_t count = size_t(end - first) * size_t(out.columns) * 3;
+    std::fill_n(&out.mean[from], count, 0.0);
+    std::fill_n(&out.full[from], count, uint8_t(0));
+    std::fill_n(&ctx->sums[from], count, uint64_t(0));
     try {
         if (ctx->level > 0)
             SumsFromEarlierLevels(*ctx->grid, ctx->level, *ctx->means, ctx->seed, *ctx->partial,
-                                  first, end, *ctx->sums);
+                                  first, end, ctx->sums);
     } catch (const std::bad_alloc&) {
         NoteAllocationFailure();
         ctx->failed = 1;
         return 0;
     }
-    LevelFromCells(*ctx->grid, ctx->level, ctx->level == 0 ? ctx->seed : nullptr, *ctx->sums, first,
-                   end, (*ctx->means)[ctx->level]);
+    LevelFromCells(*ctx->grid, ctx->level, ctx->level == 0 ? ctx->seed : nullptr, ctx->sums, first,
+                   end, out);
     return 1;
 }
 
@@ -765,7 +811,6 @@ int FillByCells(CKeyer& keyer, const RECT& area, const double* raised, int32_t l
                 int32_t tile) {
     std::unique_ptr<CellGrid> table;
     CellContext ctx{&keyer, nullptr, {0, 0, 0}, 0, {}, 0};
-    std::vector<PartialPixel> partial;
     bool counted = false;
     try {
         table.reset(new CellGrid(area, tile > 0 ? tile : 1, levels));
@@ -773,34 +818,31 @@ int FillByCells(CKeyer& keyer, const RECT& area, const double* raised, int32_t l
         RECT band = area;
         if (!keyer.RunRowBands(CellWorker, &ctx, &band)) return 0;
         if (!ctx.failed) {
-            // The partly opaque pixels in row order: the slices' lists cover
-            // disjoint runs of rows.
+            // The slices' lists cover disjoint runs of rows: put in row order.
             std::sort(ctx.partial.begin(), ctx.partial.end(),
                       [](const std::vector<PartialPixel>& a, const std::vector<PartialPixel>& b) {
                           return !b.empty() && (a.empty() || a.front().y < b.front().y);
                       });
-            size_t total = 0;
-            for (const std::vector<PartialPixel>& list : ctx.partial)
-                total += list.size();
-            partial.reserve(total);
-            for (std::vector<PartialPixel>& list : ctx.partial) {
-                partial.insert(partial.end(), list.begin(), list.end());
-                std::vector<PartialPixel>().swap(list);
-            }
             counted = true;
         }
     } catch (const std::bad_alloc&) {
     }
-    ctx.partial.clear();
     if (!counted) {
         table.reset();
-        std::vector<PartialPixel>().swap(partial);
+        PartialLists().swap(ctx.partial);
         return FillByTiles(keyer, area, raised, levels, tile);
     }
 
     CellGrid& grid = *table;
     try {
-        grid.IntegrateColumns();
+        // At least 64 columns to a group, and no more groups than the frame
+        // has rows (the job's rows).
+        const int32_t columns = grid.stride - 1;
+        const int32_t group = std::max(64, (columns + keyer.height - 1) / keyer.height);
+        ColumnContext integrate{&grid, group};
+        RECT groups;
+        SetRect(&groups, 0, 0, 0, (columns + group - 1) / group - 1);
+        if (!keyer.RunRowBands(ColumnWorker, &integrate, &groups)) return 0;
         const uint32_t foreground = grid.Block(0, grid.xs.Cells(), 0, grid.ys.Cells()).inside;
 
         WriteContext write{&keyer, &grid, nullptr, {0, 0, 0}};
@@ -812,15 +854,18 @@ int FillByCells(CKeyer& keyer, const RECT& area, const double* raised, int32_t l
         }
 
         std::vector<LevelMeans> means(static_cast<size_t>(levels));
-        std::vector<uint64_t> u;
-        LevelContext level{&grid, 0, &means, write.seed, &partial, &u, {0}};
+        size_t most = 0; // tiles of the level with the most
+        for (size_t l = 0; l < means.size(); ++l)
+            most = std::max(most, (grid.xs.bounds[l].size() - 1) * (grid.ys.bounds[l].size() - 1));
+        // Each level's slices clear their own tile rows of these.
+        std::unique_ptr<uint64_t[]> u(new uint64_t[most * 3]);
+        LevelContext level{&grid, 0, &means, write.seed, &ctx.partial, u.get(), {0}};
         for (; level.level < means.size(); ++level.level) {
             const size_t columns = grid.xs.bounds[level.level].size() - 1;
             const size_t rows = grid.ys.bounds[level.level].size() - 1;
             means[level.level].columns = int32_t(columns);
-            means[level.level].mean.assign(columns * rows * 3, 0.0);
-            means[level.level].full.assign(columns * rows * 3, 0);
-            u.assign(columns * rows * 3, 0);
+            means[level.level].mean.reset(new double[columns * rows * 3]);
+            means[level.level].full.reset(new uint8_t[columns * rows * 3]);
             // Bands of tile rows: a level never has more tile rows than the
             // frame has rows.
             RECT tileRows;

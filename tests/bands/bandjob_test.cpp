@@ -1,11 +1,17 @@
 // Band jobs: area set-up, band and tile splits, thread limits, slot use and
 // totals merged under the job's lock.
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "bands/bandjob.h"
 
@@ -393,4 +399,79 @@ TEST(BandJob, RunWithoutWaitingEndsItsThreadsBeforeTheNextRun) {
     }                             // the destructor waits for the second run's threads
     EXPECT_TRUE(cover.ExactlyOnce(0, 0, 39, 39));
     EXPECT_EQ(cover.elsewhere.load(), 8);
+}
+
+namespace {
+
+// Slices that a system thread ran after an earlier one, over all runs.
+std::atomic<int> reusedThreads{0};
+
+int MarkOnReusedThread(CJobSlice* slice) {
+    thread_local int slicesHere = 0;
+    if (MarkBand(slice) && ++slicesHere > 1) ++reusedThreads;
+    return 1;
+}
+
+} // namespace
+
+// Many short passes, as a frame runs them: every band exactly once in every
+// run, every slot free after it, and the system threads of earlier passes
+// run the later ones (off Windows, where each start creates a thread).
+TEST(BandJob, RepeatedRunsCoverEveryBandOnceOnKeptThreads) {
+    reusedThreads = 0;
+    for (uint16_t slots = 1; slots <= 6; ++slots) {
+        CRowBandJob kept(slots);
+        for (int run = 0; run < 8; ++run) {
+            CRowBandJob fresh(slots);
+            for (CRowBandJob* job : {&kept, &fresh}) {
+                Coverage cover(37, 29);
+                RECT rect{2, 1, 35, 26};
+                ASSERT_EQ(RunOver(*job, cover, &rect, MarkOnReusedThread), 1);
+                EXPECT_TRUE(cover.ExactlyOnce(2, 1, 35, 26)) << slots << " slots, run " << run;
+                EXPECT_EQ(L(cover.elsewhere.load(), cover.notReady.load()),
+                          L(slots == 1 ? 0 : slots, 0));
+                EXPECT_TRUE(AllSlotsFree(*job));
+            }
+        }
+    }
+#ifndef _WIN32
+    EXPECT_GT(reusedThreads.load(), 0);
+#endif
+}
+
+#if !defined(_WIN32) && !defined(__SANITIZE_THREAD__)
+// A child process made by fork has none of the parent's kept threads: its
+// jobs start threads of their own (an alarm ends it if they hang).
+TEST(BandJob, ForkedChildRunsJobsAfterTheParentKeptThreads) {
+    for (int round = 0; round < 2; ++round) {
+        Coverage before(16, 8);
+        CRowBandJob parent(2);
+        ASSERT_EQ(RunOver(parent, before), 1);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            alarm(10);
+            Coverage cover(16, 8);
+            CRowBandJob job(2);
+            _exit(RunOver(job, cover) == 1 && cover.ExactlyOnce(0, 0, 15, 7) ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
+    }
+}
+#endif
+
+// Every byte zero, for blocks of whole and part pieces, on any slot count.
+TEST(BandJob, ClearBytesInBandsClearsEveryByte) {
+    for (size_t bytes : {size_t(1), kClearPiece - 1, kClearPiece, 3 * kClearPiece + 17}) {
+        std::vector<uint8_t> block(bytes + 1, 0xA5);
+        for (uint16_t slots : {1, 2, 3, 8}) {
+            std::fill(block.begin(), block.end() - 1, uint8_t(0xA5));
+            ClearBytesInBands(block.data(), bytes, slots);
+            EXPECT_EQ(std::count(block.begin(), block.end(), 0), std::ptrdiff_t(bytes))
+                << bytes << " bytes, " << slots << " slots";
+            EXPECT_EQ(block.back(), 0xA5); // nothing past the end
+        }
+    }
 }

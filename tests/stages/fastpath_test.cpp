@@ -1,6 +1,6 @@
-// The fast forms of the underlay fill and smoothing against their
-// straightforward forms on random frames: sizes, crops, mattes with and
-// without partly opaque pixels, any thread count.
+// The fast forms of the underlay fill and smoothing, and the separation and
+// grading in one pass, against their straightforward forms on random frames:
+// sizes, crops, mattes with and without partly opaque pixels, any thread count.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -44,6 +44,17 @@ struct RandomFrames : KeyedFrames {
         for (int y = 0; y < s.h; ++y)
             for (int x = 0; x < s.w; ++x)
                 Edge(x, y) = Matte(x, y) == 0 && rng.Next() % 3 != 0 ? uint8_t(rng.Next()) : 0;
+        // Foreground colours near the backing (40, 190, 60) and anywhere.
+        synthetic::Lcg colours(seed);
+        for (int y = 0; y < s.h; ++y)
+            for (int x = 0; x < s.w; ++x) {
+                const uint8_t a = uint8_t(colours.Next()), b = uint8_t(colours.Next());
+                if (colours.Next() % 2)
+                    SetRgb(Fg(x, y), a, b, uint8_t(colours.Next()));
+                else
+                    SetRgb(Fg(x, y), uint8_t(20 + a % 50), uint8_t(140 + b % 100),
+                           uint8_t(30 + a % 60));
+            }
         keyer.SetBackingColour(60, 190, 40, 0);
         if (s.crop.right > 0) {
             keyer.cropEnabled = 1;
@@ -60,6 +71,7 @@ const Shape kShapes[] = {
     {6, 6, {0, 0, 0, 0}, 5},          {300, 7, {0, 0, 0, 0}, 1},
     {50, 40, {10, 10, 12, 30}, 2},    {192, 144, {96, 72, 156, 132}, 3},
     {192, 144, {48, 36, 108, 96}, 3}, {192, 144, {24, 18, 84, 78}, 3},
+    {2400, 6, {0, 0, 0, 0}, 3}, // more cell columns than 64 per frame row
 };
 
 // The underlay after one stage with the given form and thread count.
@@ -93,6 +105,29 @@ TEST(FastForms, UnderlayFillByCellsEqualsTheTilePasses) {
 
 TEST(FastForms, UnderlaySmoothingByRowSumsEqualsTheWindowWalk) {
     ExpectFastEqualsStraightforward([](CKeyer& k) { return k.SmoothUnderlay(); });
+}
+
+// Separation and grading in one pass against the two passes, on foregrounds
+// of backing-like and random colours.
+TEST(FastForms, SeparationAndGradingInOnePassEqualTheTwoPasses) {
+    for (const Shape& s : kShapes)
+        for (uint32_t seed = 1; seed <= 2; ++seed) {
+            SCOPED_TRACE(testing::Message() << s.w << "x" << s.h << " seed " << seed);
+            auto matte = [&](bool onePass, uint16_t threads) {
+                RandomFrames f(s, seed);
+                f.keyer.threadCount = threads;
+                if (onePass) {
+                    EXPECT_EQ(f.keyer.SeparateAndGrade(), 1);
+                } else {
+                    EXPECT_EQ(f.keyer.Separate(), 1);
+                    EXPECT_EQ(f.keyer.GradeTransparency(), 1);
+                }
+                return std::vector<uint8_t>(f.matte.pixels, f.matte.pixels + s.w * s.h);
+            };
+            const std::vector<uint8_t> twoPasses = matte(false, 1);
+            for (uint16_t threads : {1, 2, 3})
+                EXPECT_EQ(matte(true, threads), twoPasses) << threads << " threads";
+        }
 }
 
 } // namespace
