@@ -1,7 +1,6 @@
 // A worker's view of one image's pixels in its band, and the byte helpers the
 // stage workers share. BandRows gives the first pixel of each band row; pixel
-// x of a row lies x * step bytes further. BandCursorOf walks the band pixel
-// by pixel instead.
+// x of a row lies x * step bytes further.
 #pragma once
 
 #include <cstddef>
@@ -27,30 +26,6 @@ template <typename Byte> struct BandRowsOf {
 // Rows of an image the worker writes, and of one it only reads.
 using BandRows = BandRowsOf<uint8_t>;
 using ConstBandRows = BandRowsOf<const uint8_t>;
-
-template <typename Byte> struct BandCursorOf {
-    // The band of `width` pixels per row starting at view pixel (x, y). A null
-    // image (an absent optional layer) gives a null cursor that never moves.
-    BandCursorOf(const CImageBaseClass* image, uint16_t x, uint16_t y, uint16_t width)
-        : p(image ? image->PixelAddress(x, y) : nullptr),
-          advance(image ? image->RowAdvance(width) : 0), step(image ? image->pixelStep : 0) {}
-    // The band of a row or tile slice.
-    BandCursorOf(const CImageBaseClass* image, const CJobSlice* slice)
-        : BandCursorOf(image, uint16_t(slice->x), uint16_t(slice->y), slice->width) {}
-
-    void Next() { p += step; }
-    void NextRow() { p += advance; }
-    Byte& operator*() const { return *p; }
-    Byte& operator[](int i) const { return p[i]; }
-
-    Byte* p;
-    int32_t advance;
-    uint32_t step;
-};
-
-// Cursor of an image the worker writes, and of one it only reads.
-using BandCursor = BandCursorOf<uint8_t>;
-using ConstBandCursor = BandCursorOf<const uint8_t>;
 
 // A value held to the byte range 0..255 (NaN gives 0).
 inline double ClampTo255(double x) {
