@@ -27,16 +27,10 @@
 
 namespace {
 
-long PeakKiB() {
+double PeakMiB() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss; // KiB on Linux
-}
-
-bool AllZero(const harness::Frame& f) {
-    for (uint8_t b : f.pixels)
-        if (b != 0) return false;
-    return true;
+    return usage.ru_maxrss / 1024.0; // ru_maxrss is in KiB on Linux
 }
 
 // Fills `frame` with copies of one 1920 x 1080 tile of `pattern` (a whole
@@ -70,26 +64,24 @@ int Run(int width, int height, bool draft, uint32_t threads, const char* module)
     host.SetQuality(!draft);
 
     std::fill(out.pixels.begin(), out.pixels.end(), uint8_t(1)); // touch every page
-    const long before = PeakKiB();
+    const double before = PeakMiB();
     const auto start = std::chrono::steady_clock::now();
-    harness::RenderResult r = host.Render(out);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const long after = PeakKiB();
+    const harness::RenderResult r = host.Render(out);
+    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+    const double after = PeakMiB();
     host.Teardown();
 
-    const bool clean = host.Problems().empty();
     std::printf("%dx%d %s: err %d%s%s, %.2f s, peak RSS %.1f MiB before the render (the host's "
                 "three frames), %.1f MiB after (+%.1f MiB)\n",
                 width, height, draft ? "draft" : "high quality", int(r.err),
-                r.message.empty() ? "" : ", message: ", r.message.c_str(), seconds, before / 1024.0,
-                after / 1024.0, (after - before) / 1024.0);
+                r.message.empty() ? "" : ", message: ", r.message.c_str(), seconds.count(), before,
+                after, after - before);
     for (const std::string& p : host.Problems())
         std::printf("host complaint: %s\n", p.c_str());
-    if (!clean) return 1;
+    if (!host.Problems().empty()) return 1;
     if (r.err == PF_Err_NONE && r.message.empty()) return 0;
     // A refused frame must leave the output as the host cleared it.
-    if (!AllZero(out)) {
+    if (std::any_of(out.pixels.begin(), out.pixels.end(), [](uint8_t b) { return b != 0; })) {
         std::printf("the failed render wrote the output\n");
         return 1;
     }
@@ -121,8 +113,7 @@ int main(int argc, char** argv) {
     }
     try {
         return Run(width, height, draft, threads, module);
-    } catch (const std::bad_alloc&) {
-        // The host's own frames did not fit: nothing was rendered.
+    } catch (const std::bad_alloc&) { // the host's own frames did not fit: nothing was rendered
         std::printf("%dx%d: the host could not allocate its frames\n", width, height);
         return 4;
     } catch (const std::exception& e) {
