@@ -1,7 +1,8 @@
 // `orvo farm` on a real two-node Slurm cluster on this machine (started and
 // stopped by scripts/farm-cluster.sh around the suite), compared with
 // `orvo key` on one machine: a 24-frame sequence, a video, a task killed
-// mid-chunk then resumed, a dry run and bad input.
+// mid-chunk then resumed. Checks made before submitting, dry runs and the
+// scheduler's commands are tested in this process (farm_flow_test.cpp).
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -40,7 +41,7 @@ class FarmCluster : public ::testing::Test {
         ASSERT_TRUE(started) << r.err;
         setenv("SLURM_CONF", At("cluster/slurm.conf").c_str(), 1);
         // A 24-frame plate sequence and a 12-frame video of it with sound, at 320x180.
-        for (const char* sub : {"in", "one", "seq", "kill", "dry", "bad"})
+        for (const char* sub : {"in", "one", "seq", "kill"})
             fs::create_directories(At(sub));
         ASSERT_TRUE(tooltest::Ffmpeg("-i " + kShared + "/seq-green-960x540/frame.%04d.png " +
                                      "-vf scale=320:180 " + At("in/plate.%04d.png")));
@@ -189,32 +190,6 @@ TEST_F(FarmCluster, KilledTaskLeavesNoDamagedFrameAndResumeFinishes) {
     r = Wait("job-kill");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(Differing("kill"), std::vector<int>{});
-}
-
-TEST_F(FarmCluster, DryRunWritesTheJobAndSubmitsNothing) {
-    RunResult r = RunOrvo(Key("submit", "dry/c.%04d.png",
-                              {"--job-dir", At("job-dry"), "--dry-run", "--sbatch=--mem=1G"}));
-    ASSERT_EQ(r.status, 0) << r.err;
-    for (const char* part : {"sbatch --parsable", "--array=0-5 ", "--mem=1G"})
-        EXPECT_TRUE(Contains(r.out, part)) << r.out;
-    EXPECT_TRUE(fs::is_empty(At("dry"))) << "a dry run rendered into the output";
-    EXPECT_TRUE(tooltest::Exists(At("job-dry/scripts/task.sh")));
-    r = RunOrvo({"farm", "status", At("job-dry")});
-    EXPECT_TRUE(Contains(r.out, "6 not submitted")) << r.out;
-    r = RunProgram({"squeue", "--noheader", "--states=all", "--format=%j"});
-    EXPECT_FALSE(Contains(r.out, "job-dry")) << r.out;
-}
-
-TEST_F(FarmCluster, BadInputFailsAsOrvoKeyDoesBeforeAnySubmission) {
-    std::vector<std::string> key = Key("key", "bad/c.%04d.png"),
-                             submit = Key("submit", "bad/c.%04d.png", {"--job-dir", At("job-bad")});
-    for (auto* args : {&key, &submit})
-        std::replace(args->begin(), args->end(), At("in/sky.png"), At("in/missing.png"));
-    const RunResult k = RunOrvo(key), s = RunOrvo(submit);
-    EXPECT_EQ(k.status, 2);
-    EXPECT_EQ(s.status, 2);
-    EXPECT_EQ(s.err, k.err);
-    EXPECT_FALSE(fs::exists(At("job-bad")));
 }
 
 } // namespace

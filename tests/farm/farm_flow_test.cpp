@@ -183,12 +183,8 @@ TEST_F(FarmFlow, KilledTaskIsReportedAndResumeFinishesTheShot) {
           std::string("failed chunk 1 (frames 3-4): the task stopped after 1 of 2 frames"),
           job.Path("logs/100_1")})
         EXPECT_TRUE(Contains(status, part)) << status;
-    try {
-        FarmAssemble(jobDir);
-        ADD_FAILURE() << "assembled with a frame missing";
-    } catch (const ToolError& e) {
-        EXPECT_TRUE(Contains(e.what(), "chunks 1:")) << e.what();
-    }
+    EXPECT_TRUE(Contains(tooltest::Thrown([&] { FarmAssemble(jobDir); }).second, "chunks 1:"))
+        << "assembled with a frame missing";
     testing::internal::CaptureStderr();
     EXPECT_EQ(FarmWait(jobDir, engine, 0.05), kExitFailure);
     const std::string waited = testing::internal::GetCapturedStderr();
@@ -224,13 +220,7 @@ TEST_F(FarmFlow, AFrameTheEffectRefusesFailsItsChunkWithTheMessage) {
     key.bgFit = "none";
     Submit();
     EXPECT_EQ(Task(0), kExitOk);
-    int code = 0;
-    try {
-        Task(1);
-    } catch (const ToolError& e) {
-        code = e.code();
-    }
-    EXPECT_EQ(code, kExitEffect);
+    EXPECT_EQ(tooltest::Thrown([&] { Task(1); }).first, kExitEffect);
     const std::string status = Status();
     EXPECT_TRUE(Contains(status, "failed chunk 1 (frames 3-4) at frame 4: frame 4: the effect "
                                  "reports: FG, BG and optional KeyIn must have the same size!"))
@@ -257,16 +247,21 @@ TEST_F(FarmFlow, SubmitChecksBeforeWritingAnything) {
         FarmSubmitOptions s = Options();
         c.change(s);
         Effect effect(ORVO_TEST_PLUGIN);
-        try {
-            FarmSubmit(s, effect, engine);
-            ADD_FAILURE() << c.says << ": submitted";
-        } catch (const ToolError& e) {
-            EXPECT_EQ(e.code(), kExitUsage) << c.says;
-            EXPECT_TRUE(Contains(e.what(), c.says)) << e.what();
-        }
+        const auto [code, what] = tooltest::Thrown([&] { FarmSubmit(s, effect, engine); });
+        EXPECT_EQ(code, kExitUsage) << c.says;
+        EXPECT_TRUE(Contains(what, c.says)) << what;
         EXPECT_FALSE(fs::exists(jobDir)) << c.says << ": a job folder was left";
     }
     EXPECT_TRUE(engine.submitted.empty());
+    // A dry run writes the job folder, renders nothing and submits nothing.
+    FarmSubmitOptions s = Options();
+    s.dryRun = true;
+    testing::internal::CaptureStdout();
+    Effect effect(ORVO_TEST_PLUGIN);
+    EXPECT_EQ(FarmSubmit(s, effect, engine), kExitOk);
+    EXPECT_TRUE(Contains(testing::internal::GetCapturedStdout(), "submit"));
+    EXPECT_TRUE(fs::is_empty(dir / "farm") && engine.submitted.empty());
+    EXPECT_TRUE(Contains(Status(), "3 not submitted"));
 }
 
 // Stand-in sbatch, squeue and scancel: they log their arguments and answer
@@ -313,7 +308,16 @@ class SlurmCommands : public ::testing::Test {
 };
 
 TEST_F(SlurmCommands, ArrayOfChunksThenAnAssemblyAfterAllOfThem) {
-    FarmSubmitResult r = engine->Submit(job, {0, 1, 2, 5}, false);
+    // A dry run prints what a shell runs, even for a folder with a quote in its name.
+    FarmSubmitResult r = engine->Submit(job, {0, 1, 3, 4, 5}, true);
+    EXPECT_FALSE(fs::exists(dir / "sbatch.log"));
+    ASSERT_EQ(r.commands.size(), 2u);
+    const std::string shell =
+        tooltest::RunProgram({"sh", "-c", "printf '%s|' " + r.commands[0].substr(7)}).out;
+    EXPECT_TRUE(Contains(shell, "|--array=0-1,3-5|--output=" + job.dir + "/logs/task-%A_%a.log|"))
+        << shell;
+    EXPECT_TRUE(Contains(r.commands[1], "'--dependency=afterany:<array job id>'"));
+    r = engine->Submit(job, {0, 1, 2, 5}, false);
     EXPECT_EQ(r.arrayId, "701");
     EXPECT_EQ(r.assemblyId, "702");
     const std::vector<std::string> calls = Lines("sbatch.log");
@@ -337,27 +341,12 @@ TEST_F(SlurmCommands, ArrayOfChunksThenAnAssemblyAfterAllOfThem) {
     EXPECT_FALSE(Contains(Lines("sbatch.log").back(), "--dependency"));
     // A refused assembly cancels the array it was to follow.
     setenv("FAIL_AT", "5", 1);
-    try {
-        engine->Submit(job, {0, 1}, false);
-        ADD_FAILURE() << "a refused submission passed";
-    } catch (const ToolError& e) {
-        EXPECT_TRUE(Contains(e.what(), "Invalid partition")) << e.what();
-    }
+    EXPECT_TRUE(Contains(tooltest::Thrown([&] {
+                             engine->Submit(job, {0, 1}, false);
+                         }).second,
+                         "Invalid partition"));
     unsetenv("FAIL_AT");
     EXPECT_EQ(Lines("scancel.log"), std::vector<std::string>{"704"});
-}
-
-TEST_F(SlurmCommands, DryRunSubmitsNothing) {
-    FarmSubmitResult r = engine->Submit(job, {0, 1, 3, 4, 5}, true);
-    EXPECT_FALSE(fs::exists(dir / "sbatch.log"));
-    ASSERT_EQ(r.commands.size(), 2u);
-    EXPECT_TRUE(Contains(r.commands[0], "--array=0-1,3-5")) << r.commands[0];
-    // The printed line is what a shell runs, even for a folder with a quote in its name.
-    const tooltest::RunResult run =
-        tooltest::RunProgram({"sh", "-c", "printf '%s|' " + r.commands[0].substr(7)});
-    EXPECT_TRUE(Contains(run.out, "|--output=" + job.dir + "/logs/task-%A_%a.log|")) << run.out;
-    EXPECT_TRUE(Contains(r.commands[1], "'--dependency=afterany:<array job id>'")) << r.commands[1];
-    EXPECT_TRUE(fs::exists(job.Path("scripts/task.sh")));
 }
 
 TEST_F(SlurmCommands, QueueLinesBecomeEntries) {
@@ -365,23 +354,13 @@ TEST_F(SlurmCommands, QueueLinesBecomeEntries) {
                                   "701_[2-5]|PENDING||Resources\n701_2|PENDING||Resources\n"
                                   "701_3|NODE_FAIL|n1|None\n701_4|CANCELLED||None\n"
                                   "702|PENDING||Dependency\ngarbage\n");
-    const std::vector<QueueEntry> q = engine->Queue(job);
+    std::string got; // job_index phase (0 pending, 1 running, 2 completed, 3 failed) state node
+    for (const QueueEntry& e : engine->Queue(job))
+        got += e.jobId + "_" + std::to_string(e.arrayIndex) + " " + std::to_string(int(e.phase)) +
+               " " + e.state + " " + e.node + "\n";
+    EXPECT_EQ(got, "701_0 2 COMPLETED n1\n701_1 1 RUNNING n2\n701_2 0 PENDING \n"
+                   "701_3 3 NODE_FAIL n1\n701_4 3 CANCELLED \n702_-1 0 PENDING \n");
     EXPECT_TRUE(Contains(Lines("squeue.log").at(0), "--name=orvo-shot-abc123"));
-    const QueueEntry expected[] = {
-        {"701", 0, QueuePhase::kCompleted, "COMPLETED", "n1", ""},
-        {"701", 1, QueuePhase::kRunning, "RUNNING", "n2", ""},
-        {"701", 2, QueuePhase::kPending, "PENDING", "", ""},
-        {"701", 3, QueuePhase::kFailed, "NODE_FAIL", "n1", ""},
-        {"701", 4, QueuePhase::kFailed, "CANCELLED", "", ""},
-        {"702", -1, QueuePhase::kPending, "PENDING", "", ""},
-    };
-    ASSERT_EQ(q.size(), std::size(expected));
-    for (size_t i = 0; i < q.size(); ++i) {
-        const QueueEntry &g = q[i], &e = expected[i];
-        EXPECT_TRUE(g.jobId == e.jobId && g.arrayIndex == e.arrayIndex && g.phase == e.phase &&
-                    g.state == e.state && g.node == e.node)
-            << i << ": " << g.jobId << "_" << g.arrayIndex << " " << g.state << " " << g.node;
-    }
     fs::remove(dir / "bin/squeue");
     EXPECT_THROW(engine->Queue(job), ToolError); // no scheduler to ask
 }

@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of the render fuzz target (tests/fuzz/corpus).
+"""Writes the seed corpus of the render fuzz target into FOLDER (the build
+writes it to build-fuzz/corpus, where `make fuzz` keeps its corpus).
 
 Each seed is a frame in the byte layout render_fuzz.cpp reads: a green-screen
 plate over a background, one view, one quality, with a few parameters set.
-Run from anywhere: python3 tests/fuzz/seeds.py
+    python3 tests/fuzz/seeds.py FOLDER
 """
 import os
 import struct
+import sys
 
 # Parameter kinds in registration order (index 1..40), and the valid minimum
 # of each slider (a slider value is sent as its offset from it).
@@ -71,7 +73,7 @@ def main():
         short_record=seed(record=5),
         record_without_handle_size=seed(record=40, no_handle_size=True),
         zero_denominator=seed(downsample=9))
-    folder = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
+    folder = sys.argv[1]
     os.makedirs(folder, exist_ok=True)
     for name, data in seeds.items():
         with open(os.path.join(folder, name), "wb") as f:

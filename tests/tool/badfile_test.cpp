@@ -105,36 +105,25 @@ BadFiles& Files() {
 
 TEST(ToolBadFiles, RefusedNamingTheFileAndNothingWritten) {
     BadFiles& f = Files();
-    const struct {
-        const char* name;
-        const char* says;
-    } refused[] = {
-        {"cut.png", ""},
-        {"corrupt.png", ""},
-        {"empty.png", ""},
-        {"text.png", ""},
-        {"header.png", ""},
-        {"badheader.tif", ""},
-        {"short.tif", ""},
-        {"empty.tif", ""},
-        {"cut.exr", ""},
-        {"corrupt.exr", ""},
-        {"empty.exr", ""},
-        {"empty.jpg", ""},
-        {"huge.png", ""},
-        {"cut-good.mp4", ""},
-        {"cut-faststart.mp4", ""},
-        {"empty.mov", ""},
+    std::vector<std::pair<std::string, std::string>> refused = {
         {"text.mp4", "cannot read video"},
         {"missing.mp4", "no such file"},
-        {"ab.mkv", "the frame size changes from 64x32 to 80x48"},
-    };
-    for (const auto& c : refused) {
-        KeyRun r = Key(f.Options(c.name, "out.%04d.png"));
-        EXPECT_EQ(r.status, 2) << c.name << ": " << r.error;
-        EXPECT_TRUE(Contains(r.error, f.dir / c.name) && Contains(r.error, c.says)) << r.error;
-        EXPECT_FALSE(Exists(f.dir / "out.0001.png")) << c.name;
+        {"ab.mkv", "the frame size changes from 64x32 to 80x48"}};
+    for (const char* name :
+         {"cut.png", "corrupt.png", "empty.png", "text.png", "header.png", "badheader.tif",
+          "short.tif", "empty.tif", "cut.exr", "corrupt.exr", "empty.exr", "empty.jpg", "huge.png",
+          "cut-good.mp4", "cut-faststart.mp4", "empty.mov"})
+        refused.emplace_back(name, "");
+    for (const auto& [name, says] : refused) {
+        const KeyRun r = Key(f.Options(name, "out.%04d.png"));
+        EXPECT_EQ(r.status, 2) << name << ": " << r.error;
+        EXPECT_TRUE(Contains(r.error, f.dir / name) && Contains(r.error, says)) << r.error;
+        EXPECT_FALSE(Exists(f.dir / "out.0001.png")) << name;
     }
+    // A background is read the same way.
+    KeyOptions o = f.Options("good.png", "out.png");
+    o.bg = f.dir / "cut.png";
+    EXPECT_TRUE(Contains(Key(o).error, f.dir / "cut.png"));
     for (const std::string& file : f.dir.Files())
         EXPECT_FALSE(Contains(file, "orvo-tmp")) << file;
 }

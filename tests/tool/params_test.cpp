@@ -23,13 +23,9 @@ ParamSet Defaults() {
 
 // The message of the usage error `f` throws ("" when it throws none).
 template <class F> std::string UsageMessage(F f) {
-    try {
-        f();
-    } catch (const ToolError& e) {
-        EXPECT_EQ(e.code(), kExitUsage);
-        return e.what();
-    }
-    return "";
+    const auto [code, message] = tooltest::Thrown(f);
+    EXPECT_EQ(code, message.empty() ? -1 : kExitUsage) << message;
+    return message;
 }
 
 std::vector<std::string> Split(const std::string& text, char separator) {
@@ -75,22 +71,24 @@ TEST(ToolParams, DefaultsAreTheEffectsExceptCropAndShowAndTheListingSaysSo) {
     EXPECT_EQ(Got(p, "Chroma Color"), 0x5670C8);
     EXPECT_FALSE(p.Value("Chroma Color").given);
     EXPECT_FALSE(p.Value("Crop Position").pointSet);
+    // The listing: a heading, then one numbered row per parameter.
     std::istringstream listing(p.Listing());
     std::vector<std::string> rows;
     for (std::string line; std::getline(listing, line);)
         rows.push_back(line);
-    ASSERT_EQ(rows.size(), p.infos().size() + 1); // a heading, then one row each
-    EXPECT_TRUE(Contains(rows[0], "snake_name"));
+    ASSERT_EQ(rows.size(), p.infos().size() + 1);
     for (size_t i = 1; i < rows.size(); ++i)
         EXPECT_EQ(std::stoul(rows[i]), i) << rows[i];
-    EXPECT_TRUE(Contains(rows[5], "11 (Composite)") &&
-                Contains(rows[5], "the effect's own is 1 (Foreground); 1 Foreground | 2 Back"))
-        << rows[5];
-    EXPECT_TRUE(Contains(rows[6], "this tool's default; the effect's own is on")) << rows[6];
-    EXPECT_TRUE(Contains(rows[8], "Crop Size (pixel)") && Contains(rows[8], "40..400") &&
-                Contains(rows[8], "40..200"))
-        << rows[8];
-    EXPECT_TRUE(Contains(rows[26], "FG Ligth Color") && Contains(rows[26], "fg_light_color"));
+    const std::pair<int, const char*> parts[] = {
+        {0, "snake_name"},
+        {5, "11 (Composite)"},
+        {5, "the effect's own is 1 (Foreground); 1 Foreground | 2 Back"},
+        {6, "this tool's default; the effect's own is on"},
+        {8, "Crop Size (pixel)        crop_size"},
+        {8, "40..400          40..200"},
+        {26, "FG Ligth Color           fg_light_color"}};
+    for (const auto& [row, part] : parts)
+        EXPECT_TRUE(Contains(rows[size_t(row)], part)) << rows[size_t(row)];
 }
 
 TEST(ToolParams, ValuesInEveryFormAndRefusalsNamingTheRange) {

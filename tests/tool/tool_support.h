@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "errors.h"
 #include "frame.h"
 #include "key.h"
 
@@ -13,6 +15,16 @@ namespace tooltest {
 
 inline bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
+}
+
+// The exit code and message of the ToolError `f` throws; -1 and "" when it throws none.
+template <class F> std::pair<int, std::string> Thrown(F f) {
+    try {
+        f();
+    } catch (const orvo::ToolError& e) {
+        return {e.code(), e.what()};
+    }
+    return {-1, ""};
 }
 
 // A fresh folder under the system's temporary folder, removed at destruction.
