@@ -2,7 +2,7 @@
 // host and the plug-in module, and prints the result, the time and the peak
 // resident memory, before and after the render, as one line:
 //
-//     large_frame WIDTH HEIGHT [draft] [threads=N] [MODULE]
+//     large_frame WIDTH HEIGHT [draft]
 //
 // The frames are a synthetic green-screen plate over a background (tiled);
 // "Show" is "Composite" over the whole frame (high quality unless `draft`).
@@ -45,10 +45,10 @@ template <typename Pattern> void Tile(harness::Frame& frame, Pattern pattern) {
                         size_t(std::min(tw, frame.width - x)) * 4);
 }
 
-int Run(int width, int height, bool draft, uint32_t threads, const char* module) {
+int Run(int width, int height, bool draft) {
     harness::Host host;
-    host.LoadModule(module);
-    host.SetThreadCount(threads); // 0: one per processor
+    host.LoadModule(ORVO_MODULE_PATH);
+    host.SetThreadCount(0); // one per processor
     if (host.Setup() != PF_Err_NONE) {
         std::fprintf(stderr, "large_frame: set-up failed\n");
         return 1;
@@ -92,27 +92,17 @@ int Run(int width, int height, bool draft, uint32_t threads, const char* module)
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: large_frame WIDTH HEIGHT [draft] [threads=N] [MODULE]\n");
+        std::fprintf(stderr, "usage: large_frame WIDTH HEIGHT [draft]\n");
         return 2;
     }
     const int width = std::atoi(argv[1]), height = std::atoi(argv[2]);
-    bool draft = false;
-    uint32_t threads = 0;
-    const char* module = ORVO_MODULE_PATH;
-    for (int i = 3; i < argc; ++i) {
-        if (std::strcmp(argv[i], "draft") == 0)
-            draft = true;
-        else if (std::strncmp(argv[i], "threads=", 8) == 0)
-            threads = uint32_t(std::atoi(argv[i] + 8));
-        else
-            module = argv[i];
-    }
+    const bool draft = argc > 3 && std::strcmp(argv[3], "draft") == 0;
     if (width <= 0 || height <= 0 || width > 65535 || height > 65535) {
         std::fprintf(stderr, "large_frame: width and height must be 1 to 65535\n");
         return 2;
     }
     try {
-        return Run(width, height, draft, threads, module);
+        return Run(width, height, draft);
     } catch (const std::bad_alloc&) { // the host's own frames did not fit: nothing was rendered
         std::printf("%dx%d: the host could not allocate its frames\n", width, height);
         return 4;

@@ -98,13 +98,20 @@ struct BadFiles {
     }
 };
 
-BadFiles& Files() {
-    static BadFiles files;
-    return files;
+// `f()` under a lower soft limit of `resource`.
+template <class R, class F> KeyRun UnderLimit(R resource, rlim_t value, F f) {
+    rlimit saved, lower;
+    getrlimit(resource, &saved);
+    lower = saved;
+    lower.rlim_cur = value;
+    setrlimit(resource, &lower);
+    const KeyRun r = f();
+    setrlimit(resource, &saved);
+    return r;
 }
 
-TEST(ToolBadFiles, RefusedNamingTheFileAndNothingWritten) {
-    BadFiles& f = Files();
+TEST(ToolBadFiles, RefusedNamingTheFileOrKeyedWithAWarning) {
+    BadFiles f;
     std::vector<std::pair<std::string, std::string>> refused = {
         {"text.mp4", "cannot read video"},
         {"missing.mp4", "no such file"},
@@ -120,16 +127,20 @@ TEST(ToolBadFiles, RefusedNamingTheFileAndNothingWritten) {
         EXPECT_TRUE(Contains(r.error, f.dir / name) && Contains(r.error, says)) << r.error;
         EXPECT_FALSE(Exists(f.dir / "out.0001.png")) << name;
     }
+    // A picture too big for a hard address-space limit, as a user's shell or a farm sets it.
+    KeyRun r = UnderLimit(RLIMIT_AS, rlim_t(4) << 30,
+                          [&] { return Key(f.Options("wide.png", "wide-out.png")); });
+    EXPECT_EQ(r.status, 2) << r.error;
+    EXPECT_TRUE(Contains(r.error, f.dir / "wide.png") && Contains(r.error, "65535x65535"));
+    EXPECT_FALSE(Exists(f.dir / "wide-out.png"));
     // A background is read the same way.
     KeyOptions o = f.Options("good.png", "out.png");
     o.bg = f.dir / "cut.png";
     EXPECT_TRUE(Contains(Key(o).error, f.dir / "cut.png"));
     for (const std::string& file : f.dir.Files())
         EXPECT_FALSE(Contains(file, "orvo-tmp")) << file;
-}
-
-TEST(ToolBadFiles, PicturesADecoderRecoversAreKeyedWithAWarning) {
-    BadFiles& f = Files();
+    // Pictures a decoder recovers are keyed with a warning; files named for
+    // another format are read by what they hold.
     const struct {
         const char* name;
         const char* warning; // "" for none
@@ -139,7 +150,7 @@ TEST(ToolBadFiles, PicturesADecoderRecoversAreKeyedWithAWarning) {
         {"jpeg-named.exr", ""}, // read by what they hold
     };
     for (const auto& c : cases) {
-        KeyRun r = Key(f.Options(c.name, std::string("keyed-") + c.name + ".png"));
+        const KeyRun r = Key(f.Options(c.name, std::string("keyed-") + c.name + ".png"));
         EXPECT_EQ(r.status, 0) << c.name << ": " << r.error;
         if (*c.warning)
             EXPECT_TRUE(r.Says("warning: \"" + f.dir / c.name + "\"") && r.Says(c.warning))
@@ -149,23 +160,7 @@ TEST(ToolBadFiles, PicturesADecoderRecoversAreKeyedWithAWarning) {
     }
 }
 
-TEST(ToolBadFiles, AnImageTooBigForMemoryIsNamed) {
-    BadFiles& f = Files();
-    // A hard address-space limit, as a user's shell or a farm sets it.
-    rlimit before;
-    ASSERT_EQ(getrlimit(RLIMIT_AS, &before), 0);
-    rlimit limited = before;
-    limited.rlim_cur = rlim_t(4) << 30;
-    ASSERT_EQ(setrlimit(RLIMIT_AS, &limited), 0);
-    KeyRun r = Key(f.Options("wide.png", "wide-out.png"));
-    setrlimit(RLIMIT_AS, &before);
-    EXPECT_EQ(r.status, 2) << r.error;
-    EXPECT_TRUE(Contains(r.error, f.dir / "wide.png") && Contains(r.error, "65535x65535"))
-        << r.error;
-    EXPECT_FALSE(Exists(f.dir / "wide-out.png"));
-}
-
-TEST(ToolBadFiles, AFailedWriteKeepsTheEarlierOutputAndLeavesNothingNew) {
+TEST(ToolBadFiles, AFailedWriteKeepsTheEarlierOutputAndAReadOnlyFolderIsFoundFirst) {
     ScratchDir dir;
     WritePng(dir / "noise.png", Noise(160, 120), 4); // bigger than the limit in every format
     for (const std::string ext : {"png", "jpg", "tif", "exr", "dpx", "mov", "mkv"}) {
@@ -178,31 +173,27 @@ TEST(ToolBadFiles, AFailedWriteKeepsTheEarlierOutputAndLeavesNothingNew) {
         const auto before = dir.Files();
         // A file size limit makes writes fail the way a full disk does.
         std::signal(SIGXFSZ, SIG_IGN);
-        rlimit saved, small;
-        getrlimit(RLIMIT_FSIZE, &saved);
-        small = saved;
-        small.rlim_cur = 4096;
-        setrlimit(RLIMIT_FSIZE, &small);
-        KeyRun r = Key(o);
-        setrlimit(RLIMIT_FSIZE, &saved);
+        const KeyRun r = UnderLimit(RLIMIT_FSIZE, 4096, [&] { return Key(o); });
         EXPECT_EQ(r.status, 2) << ext << ": " << r.error;
         EXPECT_TRUE(Contains(r.error, o.out)) << ext << ": " << r.error;
         EXPECT_EQ(ReadBytes(o.out), "an earlier result") << ext;
         EXPECT_EQ(dir.Files(), before) << ext;
     }
-}
-
-TEST(ToolBadFiles, AReadOnlyFolderIsFoundBeforeRendering) {
-    BadFiles& f = Files();
-    const std::string ro = f.dir / "ro";
+    // A read-only folder (root only: a small file system of its own) is found
+    // before rendering.
+    const std::string ro = dir / "ro";
     std::filesystem::create_directory(ro);
-    if (geteuid() != 0 || mount("tmpfs", ro.c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0)
-        GTEST_SKIP() << "cannot mount a small file system here";
-    KeyRun r = Key(f.Options("good.png", "ro/out.png"));
-    umount(ro.c_str());
-    EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(Contains(r.error, "is not writable (Read-only file system)")) << r.error;
-    EXPECT_FALSE(r.Says("frame in"));
+    if (geteuid() == 0 && mount("tmpfs", ro.c_str(), "tmpfs", MS_RDONLY, "size=64k") == 0) {
+        KeyOptions o;
+        o.fg = o.bg = dir / "noise.png";
+        o.show = "Foreground";
+        o.out = ro + "/out.png";
+        const KeyRun r = Key(o);
+        umount(ro.c_str());
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(Contains(r.error, "is not writable (Read-only file system)")) << r.error;
+        EXPECT_FALSE(r.Says("frame in"));
+    }
 }
 
 } // namespace

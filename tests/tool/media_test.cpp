@@ -76,7 +76,7 @@ std::string Probe(const std::string& path) {
         .out;
 }
 
-TEST(MediaStills, EightBitStraightValuesPassUntouched) {
+TEST(MediaStills, EightBitValuesPassUntouchedAndLinearFormatsComeBackExactly) {
     ScratchDir dir;
     const Frame f = AllAlphas();
     for (const std::string ext : {"png", "tif", "tga"}) {
@@ -93,6 +93,26 @@ TEST(MediaStills, EightBitStraightValuesPassUntouched) {
             wrong += std::lround(v[i] * 255) != f.px[(i & ~size_t(3)) + (i + 1) % 4];
         EXPECT_EQ(wrong, 0u) << ext;
     }
+    // Linear formats are written linear with associated alpha, and come back exactly.
+    orvo::WriteImage(dir / "out.exr", f);
+    const std::vector<float> lin = RawFloats(dir / "out.exr");
+    ASSERT_EQ(lin.size(), f.px.size());
+    // Pixel (255, 32): alpha 255, red 128 -> linear 0.2158605; pixel (128, 0):
+    // alpha 128, red 0, green 255 -> premultiplied 128/255.
+    const float* opaque = &lin[(32 * 256 + 255) * 4];
+    EXPECT_NEAR(opaque[0], 0.2158605f, 1e-6f);
+    EXPECT_FLOAT_EQ(opaque[3], 1.0f);
+    const float* half = &lin[128 * 4];
+    EXPECT_FLOAT_EQ(half[1], 128 / 255.0f);
+    EXPECT_FLOAT_EQ(half[3], 128 / 255.0f);
+    // Read back: every pixel with alpha above 0 returns exactly.
+    const Frame back = orvo::ReadImage(dir / "out.exr", FrameRole::kColour);
+    for (size_t i = 0; i < f.px.size(); i += 4)
+        if (f.px[i] != 0) {
+            ASSERT_TRUE(std::equal(&f.px[i], &f.px[i] + 4, &back.px[i])) << i / 4;
+        }
+    for (int v8 = 0; v8 < 256; ++v8)
+        EXPECT_EQ(orvo::LinearToSrgb(orvo::SrgbToLinear(uint8_t(v8))), v8);
 }
 
 TEST(MediaStills, DeeperFilesBecomeDisplayValuesOnPurpose) {
@@ -133,30 +153,6 @@ TEST(MediaStills, DeeperFilesBecomeDisplayValuesOnPurpose) {
     orvo::ReadNotes notes;
     orvo::ReadImage(dir / "plain.png", FrameRole::kColour, &notes);
     EXPECT_EQ(notes.conversion + notes.damage, "");
-}
-
-TEST(MediaStills, LinearFormatsAreWrittenLinearAndComeBackExactly) {
-    ScratchDir dir;
-    const Frame f = AllAlphas();
-    orvo::WriteImage(dir / "out.exr", f);
-    const std::vector<float> v = RawFloats(dir / "out.exr");
-    ASSERT_EQ(v.size(), f.px.size());
-    // Pixel (255, 32): alpha 255, red 128 -> linear 0.2158605; pixel (128, 0):
-    // alpha 128, red 0, green 255 -> premultiplied 128/255.
-    const float* opaque = &v[(32 * 256 + 255) * 4];
-    EXPECT_NEAR(opaque[0], 0.2158605f, 1e-6f);
-    EXPECT_FLOAT_EQ(opaque[3], 1.0f);
-    const float* half = &v[128 * 4];
-    EXPECT_FLOAT_EQ(half[1], 128 / 255.0f);
-    EXPECT_FLOAT_EQ(half[3], 128 / 255.0f);
-    // Read back: every pixel with alpha above 0 returns exactly.
-    const Frame back = orvo::ReadImage(dir / "out.exr", FrameRole::kColour);
-    for (size_t i = 0; i < f.px.size(); i += 4)
-        if (f.px[i] != 0) {
-            ASSERT_TRUE(std::equal(&f.px[i], &f.px[i] + 4, &back.px[i])) << i / 4;
-        }
-    for (int v8 = 0; v8 < 256; ++v8)
-        EXPECT_EQ(orvo::LinearToSrgb(orvo::SrgbToLinear(uint8_t(v8))), v8);
 }
 
 TEST(MediaVideo, TimecodesMoveOnAsDisplayed) {

@@ -45,7 +45,7 @@ int64_t Got(const ParamSet& p, const std::string& name) {
     return v.colour[1] << 16 | v.colour[2] << 8 | v.colour[3];
 }
 
-TEST(ToolParams, FixedValuesRoundHalfAwayFromZero) {
+TEST(ToolParams, FixedValuesRoundHalfAwayFromZeroAndSuggestionsAreForTypos) {
     const struct {
         double v;
         int32_t fixed;
@@ -59,6 +59,16 @@ TEST(ToolParams, FixedValuesRoundHalfAwayFromZero) {
     EXPECT_FALSE(ToFixed(40000.0, &v)); // beyond 16.16
     EXPECT_EQ(FormatFixed(0x004B8000), "75.5");
     EXPECT_EQ(FormatFixed(75 << 16), "75");
+    // Suggestions are for typos only.
+    const std::vector<std::string> words = {"key", "params", "about", "demo"};
+    const struct {
+        const char *typed, *expect;
+    } typos[] = {{"kye", "key"},   {"Key", "key"}, {"parms", "params"}, {"abuot", "about"},
+                 {"dmeo", "demo"}, {"render", ""}, {"k", ""},           {"", ""}};
+    for (const auto& c : typos)
+        EXPECT_EQ(Closest(c.typed, words), c.expect) << c.typed;
+    EXPECT_EQ(DidYouMean("kye", words), " (did you mean \"key\"?)");
+    EXPECT_EQ(DidYouMean("xyz", words), "");
 }
 
 TEST(ToolParams, DefaultsAreTheEffectsExceptCropAndShowAndTheListingSaysSo) {
@@ -154,7 +164,7 @@ TEST(ToolParams, ValuesInEveryFormAndRefusalsNamingTheRange) {
     }
 }
 
-TEST(ToolParams, PointsAreFullResolutionPixels) {
+TEST(ToolParams, PointsAreFullResolutionPixelsAndPresetsRoundTripEveryValue) {
     ParamSet p = Defaults();
     const int i = p.Find("Crop Position");
     int32_t x, y;
@@ -174,9 +184,6 @@ TEST(ToolParams, PointsAreFullResolutionPixels) {
     EXPECT_EQ(y, -(10 << 16));
     EXPECT_TRUE(Contains(p.PointsOutside(1280, 720),
                          "\"Crop Position\" 1280,-10 lies outside the 1280x720 frame"));
-}
-
-TEST(ToolParams, PresetsRoundTripEveryValue) {
     ParamSet a = Defaults();
     for (const char* set : {"Sep. Deviation=0.3", "Crop=on", "Crop Position=12.5,7",
                             "Key Out=FG minus KeyIn", "BG CC Color=#102030", "Separation Level=-7"})
@@ -201,18 +208,6 @@ TEST(ToolParams, PresetsRoundTripEveryValue) {
     EXPECT_TRUE(Contains(m, "preset \"p\"") && Contains(m, "Transp. Strength")) << m;
     m = UsageMessage([&] { b.ApplyPreset(nlohmann::json{{"Separation Level", 1.5}}, "preset"); });
     EXPECT_TRUE(Contains(m, "Separation Level")) << m;
-}
-
-TEST(ToolParams, SuggestionsAreForTyposOnly) {
-    const std::vector<std::string> words = {"key", "params", "about", "demo"};
-    const struct {
-        const char *typed, *expect;
-    } cases[] = {{"kye", "key"},   {"Key", "key"}, {"parms", "params"}, {"abuot", "about"},
-                 {"dmeo", "demo"}, {"render", ""}, {"k", ""},           {"", ""}};
-    for (const auto& c : cases)
-        EXPECT_EQ(Closest(c.typed, words), c.expect) << c.typed;
-    EXPECT_EQ(DidYouMean("kye", words), " (did you mean \"key\"?)");
-    EXPECT_EQ(DidYouMean("xyz", words), "");
 }
 
 } // namespace
