@@ -216,47 +216,41 @@ constexpr uint32_t kThreads[] = {1, 2, 3, 8};
 const char* g_module = nullptr;
 bool g_verbose = false; // ORVO_FUZZ_VERBOSE: one line per render (for reproducers)
 
-// Everything one input decides.
-struct Case {
-    int width = 1, height = 1;
-    bool highQuality = true;
-    bool repeat = false;        // render twice and compare
-    bool resetup = false;       // a sequence re-set-up between the renders
-    bool otherKey = false;      // change the key colour before the second render
-    bool foreignRecord = false; // replace the sequence record with `recordSize` bytes
-    bool noHandleSize = false;  // the host offers no handle-size callback
-    int recordSize = 16;
-    uint8_t recordSeed = 0;
-    DownsampleFactor downsample{{1, 1}, {1, 1}};
-    uint32_t threads = 1;
-    LayerChoice input, background, keyIn, output;
+// What the flags byte asks for.
+enum Flag {
+    kDraft = 1,          // low quality
+    kRepeat = 2,         // render twice and compare
+    kResetup = 4,        // a sequence re-set-up between the renders
+    kOtherKey = 8,       // change the key colour before the second render
+    kForeignRecord = 16, // replace the sequence record with RecordSize() bytes
+    kNoHandleSize = 32,  // the host offers no handle-size callback
 };
 
-Case ReadCase(Bytes& in) {
-    Case c;
-    c.width = 1 + in.U16() % kMaxWidth;
-    c.height = 1 + in.U8() % kMaxHeight;
-    const uint8_t flags = in.U8();
-    c.highQuality = !(flags & 1);
-    c.repeat = flags & 2;
-    c.resetup = flags & 4;
-    c.otherKey = flags & 8;
-    c.foreignRecord = flags & 16;
-    c.noHandleSize = flags & 32;
-    c.downsample = kDownsample[in.U8() % std::size(kDownsample)];
-    c.threads = kThreads[in.U8() % std::size(kThreads)];
-    c.recordSeed = in.U8();
+// Everything one input decides, read from its front in this order.
+struct Case {
+    explicit Case(Bytes& in)
+        : width(1 + in.U16() % kMaxWidth), height(1 + in.U8() % kMaxHeight), flags(in.U8()),
+          downsample(kDownsample[in.U8() % std::size(kDownsample)]),
+          threads(kThreads[in.U8() % std::size(kThreads)]), recordSeed(in.U8()) {
+        for (LayerChoice* l : {&input, &background, &keyIn, &output})
+            *l = ReadLayer(in);
+        // The input is always there at its own size; the output matches it, as
+        // a host allocates it, except in one case of eight.
+        input.shape = kSameSize;
+        if (output.shape == kAbsent || (output.seed & 7) != 0) output.shape = kSameSize;
+    }
     // A host that cannot tell a handle's size is trusted to hand back a
     // record of the effect's size; one that can may hand back any size.
-    c.recordSize = c.noHandleSize ? int(sizeof(SequenceRecord)) : c.recordSeed % 24;
-    for (LayerChoice* l : {&c.input, &c.background, &c.keyIn, &c.output})
-        *l = ReadLayer(in);
-    // The input is always there at its own size; the output matches it, as a
-    // host allocates it, except in one case of eight.
-    c.input.shape = kSameSize;
-    if (c.output.shape == kAbsent || (c.output.seed & 7) != 0) c.output.shape = kSameSize;
-    return c;
-}
+    int RecordSize() const {
+        return flags & kNoHandleSize ? int(sizeof(SequenceRecord)) : recordSeed % 24;
+    }
+    const int width, height;
+    const uint8_t flags;
+    const DownsampleFactor downsample;
+    const uint32_t threads;
+    const uint8_t recordSeed;
+    LayerChoice input, background, keyIn, output;
+};
 
 void Poke(Bytes& in, Frame* frames[], size_t count) {
     const int pokes = in.U8() % (kMaxPokes + 1);
@@ -309,19 +303,19 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Bytes in(data, size);
-    const Case c = ReadCase(in);
+    const Case c(in);
     harness::Host host;
     host.LoadModule(g_module);
     host.SetThreadCount(c.threads);
-    host.OfferHandleSize(!c.noHandleSize);
+    host.OfferHandleSize(!(c.flags & kNoHandleSize));
     if (host.Setup() != PF_Err_NONE) Fail("set-up failed");
     CheckProblems(host, "set-up");
-    if (c.foreignRecord) {
+    if (c.flags & kForeignRecord) {
         // A record of another version or another effect: any size, any bytes.
         host.DisposeHandle(host.SequenceHandle());
-        PF_Handle record = host.NewHandle(size_t(c.recordSize));
+        PF_Handle record = host.NewHandle(size_t(c.RecordSize()));
         synthetic::Lcg rng(c.recordSeed);
-        for (int i = 0; i < c.recordSize; ++i)
+        for (int i = 0; i < c.RecordSize(); ++i)
             static_cast<uint8_t*>(*record)[i] = uint8_t(rng.Next());
         host.SetSequenceHandle(record);
     }
@@ -337,19 +331,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     host.SetLayer(ParamInput, input.get());
     host.SetLayer(ParamBackground, background.get());
     host.SetLayer(ParamKeyIn, keyIn.get());
-    host.SetQuality(c.highQuality);
+    host.SetQuality(!(c.flags & kDraft));
     host.ForceDownsample(c.downsample.x, c.downsample.y);
 
     // The effect may write its input layer, so a repeat starts from a copy.
     const Frame original = *input;
     const harness::RenderResult first = CheckedRender(host, *out, background.get(), keyIn.get());
-    if (c.repeat) {
+    if (c.flags & kRepeat) {
         const std::vector<uint8_t> firstBytes = out->pixels;
-        if (c.resetup) {
+        if (c.flags & kResetup) {
             if (host.SequenceResetup() != PF_Err_NONE) Fail("sequence re-set-up failed");
             CheckProblems(host, "sequence re-set-up");
         }
-        if (c.otherKey) {
+        if (c.flags & kOtherKey) {
             // Another key colour and back: the cached backing colour is
             // measured again and must come out the same.
             const PF_Pixel key = host.Value(ParamChromaColor).u.cd.value;

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "tool_support.h"
+#include "video_io.h"
 
 using namespace tooltest;
 using orvo::KeyOptions;
@@ -133,6 +134,10 @@ TEST(ToolBadFiles, RefusedNamingTheFileOrKeyedWithAWarning) {
     EXPECT_EQ(r.status, 2) << r.error;
     EXPECT_TRUE(Contains(r.error, f.dir / "wide.png") && Contains(r.error, "65535x65535"));
     EXPECT_FALSE(Exists(f.dir / "wide-out.png"));
+    // A stream without tags, whose frame size changes (read as a video directly:
+    // the tool takes .ts files for stills).
+    EXPECT_TRUE(Contains(Thrown([&] { orvo::VideoReader(f.dir / "ab.ts"); }).second,
+                         "the frame size changes from 64x32 to 80x48"));
     // A background is read the same way.
     KeyOptions o = f.Options("good.png", "out.png");
     o.bg = f.dir / "cut.png";

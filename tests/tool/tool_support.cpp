@@ -6,6 +6,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 #include <OpenImageIO/imageio.h>
 #include <unistd.h>
@@ -71,14 +72,12 @@ bool KeyRun::Says(const std::string& part) const {
 
 KeyRun Key(const orvo::KeyOptions& options) {
     KeyRun run;
+    int status = 0;
     orvo::SetNoteSink([&](const std::string& line) { run.notes.push_back(line); });
-    try {
-        run.status = orvo::RunKey(options, SharedEffect());
-    } catch (const orvo::ToolError& e) {
-        run.status = e.code();
-        run.error = e.what();
-    }
+    std::tie(run.status, run.error) =
+        Thrown([&] { status = orvo::RunKey(options, SharedEffect()); });
     orvo::SetNoteSink(nullptr);
+    if (run.status < 0) run.status = status;
     return run;
 }
 
@@ -123,12 +122,8 @@ orvo::Frame GreenPlate(int w, int h, int seed) {
 
 orvo::Frame Solid(int w, int h, uint8_t r, uint8_t g, uint8_t b) {
     orvo::Frame f(w, h);
-    for (size_t i = 0; i < f.px.size(); i += 4) {
-        f.px[i] = 255;
-        f.px[i + 1] = r;
-        f.px[i + 2] = g;
-        f.px[i + 3] = b;
-    }
+    for (size_t i = 0; i < f.px.size(); i += 4)
+        f.px[i] = 255, f.px[i + 1] = r, f.px[i + 2] = g, f.px[i + 3] = b;
     return f;
 }
 
