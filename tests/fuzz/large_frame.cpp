@@ -2,7 +2,7 @@
 // host and the plug-in module, and prints the result, the time and the peak
 // resident memory, before and after the render, as one line:
 //
-//     large_frame WIDTH HEIGHT [draft] [threads=N] [MODULE]
+//     large_frame WIDTH HEIGHT [draft]
 //
 // The frames are a synthetic green-screen plate over a background (tiled);
 // "Show" is "Composite" over the whole frame (high quality unless `draft`).
@@ -27,16 +27,10 @@
 
 namespace {
 
-long PeakKiB() {
+double PeakMiB() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss; // KiB on Linux
-}
-
-bool AllZero(const harness::Frame& f) {
-    for (uint8_t b : f.pixels)
-        if (b != 0) return false;
-    return true;
+    return usage.ru_maxrss / 1024.0; // ru_maxrss is in KiB on Linux
 }
 
 // Fills `frame` with copies of one 1920 x 1080 tile of `pattern` (a whole
@@ -51,10 +45,10 @@ template <typename Pattern> void Tile(harness::Frame& frame, Pattern pattern) {
                         size_t(std::min(tw, frame.width - x)) * 4);
 }
 
-int Run(int width, int height, bool draft, uint32_t threads, const char* module) {
+int Run(int width, int height, bool draft) {
     harness::Host host;
-    host.LoadModule(module);
-    host.SetThreadCount(threads); // 0: one per processor
+    host.LoadModule(ORVO_MODULE_PATH);
+    host.SetThreadCount(0); // one per processor
     if (host.Setup() != PF_Err_NONE) {
         std::fprintf(stderr, "large_frame: set-up failed\n");
         return 1;
@@ -70,26 +64,24 @@ int Run(int width, int height, bool draft, uint32_t threads, const char* module)
     host.SetQuality(!draft);
 
     std::fill(out.pixels.begin(), out.pixels.end(), uint8_t(1)); // touch every page
-    const long before = PeakKiB();
+    const double before = PeakMiB();
     const auto start = std::chrono::steady_clock::now();
-    harness::RenderResult r = host.Render(out);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const long after = PeakKiB();
+    const harness::RenderResult r = host.Render(out);
+    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+    const double after = PeakMiB();
     host.Teardown();
 
-    const bool clean = host.Problems().empty();
     std::printf("%dx%d %s: err %d%s%s, %.2f s, peak RSS %.1f MiB before the render (the host's "
                 "three frames), %.1f MiB after (+%.1f MiB)\n",
                 width, height, draft ? "draft" : "high quality", int(r.err),
-                r.message.empty() ? "" : ", message: ", r.message.c_str(), seconds, before / 1024.0,
-                after / 1024.0, (after - before) / 1024.0);
+                r.message.empty() ? "" : ", message: ", r.message.c_str(), seconds.count(), before,
+                after, after - before);
     for (const std::string& p : host.Problems())
         std::printf("host complaint: %s\n", p.c_str());
-    if (!clean) return 1;
+    if (!host.Problems().empty()) return 1;
     if (r.err == PF_Err_NONE && r.message.empty()) return 0;
     // A refused frame must leave the output as the host cleared it.
-    if (!AllZero(out)) {
+    if (std::any_of(out.pixels.begin(), out.pixels.end(), [](uint8_t b) { return b != 0; })) {
         std::printf("the failed render wrote the output\n");
         return 1;
     }
@@ -100,29 +92,18 @@ int Run(int width, int height, bool draft, uint32_t threads, const char* module)
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: large_frame WIDTH HEIGHT [draft] [threads=N] [MODULE]\n");
+        std::fprintf(stderr, "usage: large_frame WIDTH HEIGHT [draft]\n");
         return 2;
     }
     const int width = std::atoi(argv[1]), height = std::atoi(argv[2]);
-    bool draft = false;
-    uint32_t threads = 0;
-    const char* module = ORVO_MODULE_PATH;
-    for (int i = 3; i < argc; ++i) {
-        if (std::strcmp(argv[i], "draft") == 0)
-            draft = true;
-        else if (std::strncmp(argv[i], "threads=", 8) == 0)
-            threads = uint32_t(std::atoi(argv[i] + 8));
-        else
-            module = argv[i];
-    }
+    const bool draft = argc > 3 && std::strcmp(argv[3], "draft") == 0;
     if (width <= 0 || height <= 0 || width > 65535 || height > 65535) {
         std::fprintf(stderr, "large_frame: width and height must be 1 to 65535\n");
         return 2;
     }
     try {
-        return Run(width, height, draft, threads, module);
-    } catch (const std::bad_alloc&) {
-        // The host's own frames did not fit: nothing was rendered.
+        return Run(width, height, draft);
+    } catch (const std::bad_alloc&) { // the host's own frames did not fit: nothing was rendered
         std::printf("%dx%d: the host could not allocate its frames\n", width, height);
         return 4;
     } catch (const std::exception& e) {
