@@ -131,8 +131,9 @@ mutate: deps
 	python3 scripts/mutate.py --count $(MUTANTS) --seed $(SEED) --jobs $(JOBS)
 
 # Render fuzzing (clang, libFuzzer, AddressSanitizer + UndefinedBehaviorSanitizer):
-# builds build-fuzz/tests/fuzz/render_fuzz and runs it for FUZZ_TIME seconds
-# from the seed corpus in tests/fuzz/corpus (new inputs go to build-fuzz/corpus,
+# builds build-fuzz/tests/fuzz/render_fuzz, which writes its seed inputs into
+# build-fuzz/corpus, and runs it for FUZZ_TIME seconds from there and from the
+# kept reproducers in tests/fuzz/corpus (new inputs go to build-fuzz/corpus,
 # crashes to build-fuzz/crash-*). Not part of `make test`.
 FUZZ_TIME ?= 60
 FUZZ_PACKAGES := clang libclang-rt-14-dev
