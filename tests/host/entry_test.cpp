@@ -27,8 +27,7 @@ TEST_F(Entry, AboutAndGlobalSetup) {
                     "Apply to the foreground layer and choose the background layer.");
     EXPECT_EQ(host.GlobalSetup(), 0);
     EXPECT_EQ(host.GlobalOutFlags(), 0x800);
-    EXPECT_EQ(host.Version(), 0x00080600u);
-    EXPECT_EQ(kEffectVersion, (1u << 19) | (3u << 9)); // version 1, release stage
+    EXPECT_EQ(host.Version(), 0x00080600u); // version 1, release stage
 }
 
 TEST_F(Entry, SequenceRecordLifeCycle) {
