@@ -57,49 +57,53 @@ PF_Err Checkout(PF_InData* in, PF_ParamIndex index, PF_ParamDef* def) {
 } // namespace
 
 TEST_F(StandIn, ContractBreachesAreReported) {
-    EXPECT_NE(ProblemsOf(PF_Cmd_RENDER,
-                         [](PF_InData* in, PF_OutData*, PF_ParamDef**, PF_LayerDef*) {
-                             PF_ParamDef layer;
-                             Checkout(in, ParamBackground, &layer);
-                             return 0;
-                         })
-                  .find("not checked in"),
-              std::string::npos);
-    EXPECT_NE(ProblemsOf(PF_Cmd_RENDER,
-                         [](PF_InData* in, PF_OutData*, PF_ParamDef**, PF_LayerDef*) {
-                             PF_ParamDef layer{};
-                             in->inter.checkin_param(in->effect_ref, &layer);
-                             return 0;
-                         })
-                  .find("checkin without a checkout"),
-              std::string::npos);
-    EXPECT_NE(ProblemsOf(PF_Cmd_DO_DIALOG,
-                         [](PF_InData* in, PF_OutData*, PF_ParamDef**, PF_LayerDef*) {
-                             PF_Handle h = in->utils->host_new_handle(4);
-                             in->utils->host_dispose_handle(h);
-                             in->utils->host_dispose_handle(h);
-                             return 0;
-                         })
-                  .find("disposed twice"),
-              std::string::npos);
-    EXPECT_NE(ProblemsOf(PF_Cmd_DO_DIALOG,
-                         [](PF_InData* in, PF_OutData*, PF_ParamDef**, PF_LayerDef*) {
-                             PF_Handle h = in->utils->host_new_handle(4);
-                             in->utils->host_lock_handle(h);
-                             in->utils->host_dispose_handle(h);
-                             return 0;
-                         })
-                  .find("disposed while locked"),
-              std::string::npos);
-    EXPECT_NE(ProblemsOf(PF_Cmd_RENDER,
-                         [](PF_InData* in, PF_OutData* out, PF_ParamDef**, PF_LayerDef*) {
-                             std::string text(300, 'x');
-                             in->utils->ansi.sprintf(out->return_msg, "%s", text.c_str());
-                             out->out_flags = PF_OutFlag_DISPLAY_ERROR_MESSAGE;
-                             return 0;
-                         })
-                  .find("return_msg overflow"),
-              std::string::npos);
+    using Body = PF_Err (*)(PF_InData*, PF_OutData*, PF_ParamDef**, PF_LayerDef*);
+    const struct {
+        PF_Cmd cmd;
+        Body body;
+        const char* problem;
+    } breaches[] = {
+        {PF_Cmd_RENDER,
+         [](PF_InData* in, PF_OutData*, PF_ParamDef**, PF_LayerDef*) -> PF_Err {
+             PF_ParamDef layer;
+             Checkout(in, ParamBackground, &layer);
+             return 0;
+         },
+         "not checked in"},
+        {PF_Cmd_RENDER,
+         [](PF_InData* in, PF_OutData*, PF_ParamDef**, PF_LayerDef*) -> PF_Err {
+             PF_ParamDef layer{};
+             in->inter.checkin_param(in->effect_ref, &layer);
+             return 0;
+         },
+         "checkin without a checkout"},
+        {PF_Cmd_DO_DIALOG,
+         [](PF_InData* in, PF_OutData*, PF_ParamDef**, PF_LayerDef*) -> PF_Err {
+             PF_Handle h = in->utils->host_new_handle(4);
+             in->utils->host_dispose_handle(h);
+             in->utils->host_dispose_handle(h);
+             return 0;
+         },
+         "disposed twice"},
+        {PF_Cmd_DO_DIALOG,
+         [](PF_InData* in, PF_OutData*, PF_ParamDef**, PF_LayerDef*) -> PF_Err {
+             PF_Handle h = in->utils->host_new_handle(4);
+             in->utils->host_lock_handle(h);
+             in->utils->host_dispose_handle(h);
+             return 0;
+         },
+         "disposed while locked"},
+        {PF_Cmd_RENDER,
+         [](PF_InData* in, PF_OutData* out, PF_ParamDef**, PF_LayerDef*) -> PF_Err {
+             std::string text(300, 'x');
+             in->utils->ansi.sprintf(out->return_msg, "%s", text.c_str());
+             out->out_flags = PF_OutFlag_DISPLAY_ERROR_MESSAGE;
+             return 0;
+         },
+         "return_msg overflow"},
+    };
+    for (const auto& b : breaches)
+        EXPECT_NE(ProblemsOf(b.cmd, b.body).find(b.problem), std::string::npos) << b.problem;
 
     // A handle never disposed is a leak at sequence set-down.
     ASSERT_EQ(host.Teardown(), 0);
