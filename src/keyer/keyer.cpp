@@ -2,6 +2,8 @@
 // the shading buffer and the stage flags.
 #include "keyer/keyer.h"
 
+#include <algorithm>
+#include <atomic>
 #include <climits>
 #include <new>
 
@@ -196,6 +198,52 @@ int CKeyer::RunWindowBands(WorkerProcedure worker, void* context, RECT* band,
     job.innerMarginsOnly = 1;
     job.SetWindowSource(source);
     return RunJob(job, worker, context, band);
+}
+
+namespace {
+
+// A row band worker run over strips of a band: every slice takes the next
+// strip not yet taken until none is left, so that a slot whose strips cost
+// little takes more of them.
+struct StripQueue {
+    WorkerProcedure worker;
+    void* context;
+    int32_t left, top, width, rows;
+    int32_t stripRows;
+    std::atomic<int32_t> next{0};
+};
+
+int StripWorker(CJobSlice* slice) {
+    if (!slice->ready) return 0;
+    StripQueue* queue = static_cast<StripQueue*>(slice->context);
+    CJobSlice strip(slice->mutexRef);
+    strip.context = queue->context;
+    strip.ready = 1;
+    strip.x = queue->left;
+    strip.width = uint16_t(queue->width);
+    for (;;) {
+        const int32_t first = queue->next.fetch_add(queue->stripRows);
+        if (first >= queue->rows) break;
+        strip.y = queue->top + first;
+        strip.rows = uint16_t(std::min(queue->stripRows, queue->rows - first));
+        queue->worker(&strip); // as in a band job, the result is not evaluated
+    }
+    return 1;
+}
+
+} // namespace
+
+int CKeyer::RunBalancedBands(WorkerProcedure worker, void* context, RECT* band) const {
+    CRowBandJob job(threadCount);
+    SIZE size{width, height};
+    job.SetArea(&size, band);
+    // The area as the job sees it (an empty one runs no worker).
+    const int32_t w = job.right - job.left + 1, h = job.bottom - job.top + 1;
+    StripQueue queue{worker, context, job.left, job.top, w, h, 0};
+    // About 32 strips: a strip's set-up stays small beside its pixels, and
+    // the slot that ends last waits for at most one strip.
+    queue.stripRows = std::max(h / 32, 8);
+    return RunJob(job, StripWorker, &queue, band);
 }
 
 int CKeyer::RunTileBands(WorkerProcedure worker, void* context, RECT* band,

@@ -98,6 +98,10 @@ class CKeyer : public CObject {
                        int32_t kernelWidth, int32_t kernelHeight) const;
     // Square tiles of tileSize over band, laid out around its centre.
     int RunTileBands(WorkerProcedure worker, void* context, RECT* band, int32_t tileSize) const;
+    // The same for passes whose cost differs from row to row: the row band
+    // slices share the band's strips of rows, each taking the next strip
+    // until none is left. The worker sees each strip as a row band.
+    int RunBalancedBands(WorkerProcedure worker, void* context, RECT* band) const;
     // Sets job over the frame and band, runs worker to the end; 1 on success.
     int RunJob(CAreaJob& job, WorkerProcedure worker, void* context, RECT* band) const;
     // Shading buffer allocation for the wanted state (keyer/keyer.cpp).

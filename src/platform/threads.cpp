@@ -209,6 +209,24 @@ void RunThread(ThreadRecord* record, ThreadProcedure procedure, void* argument) 
     DropReference(record);
 }
 
+// Polls done() for up to kSpinTime, giving up the processor between polls:
+// a frame's passes follow each other within microseconds, while a thread
+// woken from sleep takes far longer to run again. Only parked threads poll:
+// a launcher that polled while its slices run would take a processor from
+// them.
+constexpr std::chrono::microseconds kSpinTime{50};
+
+template <typename Done> bool SpinUntil(Done done) {
+    const auto until = std::chrono::steady_clock::now() + kSpinTime;
+    for (;;) {
+        for (int i = 0; i < 32; ++i) {
+            if (done()) return true;
+            std::this_thread::yield();
+        }
+        if (std::chrono::steady_clock::now() >= until) return done();
+    }
+}
+
 // Threads of the system are kept once their procedure has ended: a band job
 // starts a thread per slice and pass, dozens per frame, and waking a parked
 // thread costs far less than creating one. A parked thread that gets no new
@@ -219,6 +237,7 @@ constexpr std::chrono::seconds kParkedLifetime{2};
 // park's lock; record null while it has none).
 struct Runner {
     std::condition_variable wake;
+    std::atomic<bool> assigned{true}; // a procedure is waiting to run
     ThreadRecord* record = nullptr;
     ThreadProcedure procedure = nullptr;
     void* argument = nullptr;
@@ -255,12 +274,17 @@ void RunnerMain(Runner* runner) {
         RunThread(record, procedure, argument);
         guard.lock();
         runner->record = nullptr;
+        runner->assigned.store(false);
         std::vector<Runner*>& parked = park->parked;
         try {
             parked.push_back(runner);
         } catch (...) {
             break; // no room to park: the thread ends
         }
+        // The next pass usually starts at once: poll a while before sleeping.
+        guard.unlock();
+        SpinUntil([runner] { return runner->assigned.load(); });
+        guard.lock();
         if (!runner->wake.wait_for(guard, kParkedLifetime,
                                    [runner] { return runner->record != nullptr; })) {
             // Still parked after its lifetime: taken off the list, it ends.
@@ -297,6 +321,7 @@ ThreadHandle StartThread(ThreadProcedure procedure, void* argument) {
             runner->record = record;
             runner->procedure = procedure;
             runner->argument = argument;
+            runner->assigned.store(true);
             runner->wake.notify_one();
             return record;
         }

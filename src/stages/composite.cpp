@@ -288,7 +288,11 @@ int CompositeWorker(CJobSlice* slice) {
 int CKeyer::Composite() {
     RECT band = BandRect();
     if (smoothBgShadow && !SmoothShadingRatio()) return 0;
-    if (!RunRowBands(CompositeWorker, this, &band)) return 0;
+    // Foreground pixels cost many times what backing pixels do: balanced
+    // bands, except in the straightforward form.
+    const int composed = straightforward ? RunRowBands(CompositeWorker, this, &band)
+                                         : RunBalancedBands(CompositeWorker, this, &band);
+    if (!composed) return 0;
     compositeDirty = 0;
     return 1;
 }

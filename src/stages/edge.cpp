@@ -12,7 +12,9 @@
 // sliced or in which order the slices run.
 //
 // Boundaries are rare, so the scans compare sixteen pixels at a time for a
-// change between zero and nonzero and act only where one is found.
+// change between zero and nonzero and act only where one is found. They
+// gather where the subject is: the scan runs over balanced bands, whose strips
+// the slots take as they free (row bands in the straightforward form).
 #include <algorithm>
 #include <climits>
 #include <cstddef>
@@ -308,6 +310,8 @@ int CKeyer::SoftenEdge() {
 
     RECT band = BandRect();
     if (!RunRowBands(EdgeClearWorker, &pl, &band)) return 0;
-    if (!RunRowBands(EdgeScanWorker, &pl, &band)) return 0;
+    const int scanned = straightforward ? RunRowBands(EdgeScanWorker, &pl, &band)
+                                        : RunBalancedBands(EdgeScanWorker, &pl, &band);
+    if (!scanned) return 0;
     return RunRowBands(EdgeApplyWorker, &pl, &band);
 }

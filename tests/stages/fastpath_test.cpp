@@ -1,9 +1,12 @@
 // The fast forms of the underlay fill and smoothing, and the separation and
 // grading in one pass, against their straightforward forms on random frames:
 // sizes, crops, mattes with and without partly opaque pixels, any thread count.
+// Balanced bands cover the band once and soften the edge as row bands do.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
+#include <iterator>
 #include <vector>
 
 #include "keyer/keyer.h"
@@ -127,6 +130,68 @@ TEST(FastForms, SeparationAndGradingInOnePassEqualTheTwoPasses) {
             const std::vector<uint8_t> twoPasses = matte(false, 1);
             for (uint16_t threads : {1, 2, 3})
                 EXPECT_EQ(matte(true, threads), twoPasses) << threads << " threads";
+        }
+}
+
+// Every pixel of the band exactly once, none outside, on any thread count.
+TEST(FastForms, BalancedBandsCoverTheBandOnce) {
+    struct Hits {
+        int width;
+        std::vector<std::atomic<int>> count;
+    };
+    std::vector<Shape> shapes(std::begin(kShapes), std::end(kShapes));
+    for (int w = 60; w <= 80; ++w) // grids that span the area exactly, or not
+        shapes.push_back({w, 30, {0, 0, 0, 0}, 0});
+    for (const Shape& s : shapes)
+        for (uint16_t threads : {1, 2, 3, 8}) {
+            RandomFrames f(s, 1);
+            f.keyer.threadCount = threads;
+            Hits hits{s.w, std::vector<std::atomic<int>>(size_t(s.w * s.h))};
+            RECT band = f.keyer.BandRect();
+            const RECT expected = band;
+            ASSERT_EQ(f.keyer.RunBalancedBands(
+                          [](CJobSlice* slice) {
+                              Hits* h = static_cast<Hits*>(slice->context);
+                              for (int y = slice->y; y < slice->y + slice->rows; ++y)
+                                  for (int x = slice->x; x < slice->x + slice->width; ++x)
+                                      ++h->count[size_t(y * h->width + x)];
+                              return 1;
+                          },
+                          &hits, &band),
+                      1);
+            int wrong = 0;
+            for (int y = 0; y < s.h; ++y)
+                for (int x = 0; x < s.w; ++x) {
+                    const bool inside = x >= expected.left && x <= expected.right &&
+                                        y >= expected.top && y <= expected.bottom;
+                    wrong += hits.count[size_t(y * s.w + x)] != (inside ? 1 : 0);
+                }
+            EXPECT_EQ(wrong, 0) << s.w << "x" << s.h << " crop " << s.crop.left << "," << s.crop.top
+                                << " " << threads << " threads";
+        }
+}
+
+// The edge scan over balanced bands against row bands: matte and edge bytes.
+TEST(FastForms, EdgeSofteningOverBalancedBandsEqualsRowBands) {
+    for (const Shape& s : kShapes)
+        for (uint32_t seed = 1; seed <= 2; ++seed) {
+            SCOPED_TRACE(testing::Message() << s.w << "x" << s.h << " seed " << seed);
+            auto soften = [&](int straightforward, uint16_t threads) {
+                RandomFrames f(s, seed);
+                f.keyer.straightforward = straightforward;
+                f.keyer.threadCount = threads;
+                f.keyer.params.transparencyEdge = 3 + seed;
+                f.keyer.BuildEdgeProfile(3 + seed);
+                EXPECT_EQ(f.keyer.SoftenEdge(), 1);
+                std::vector<uint8_t> bytes(f.matte.pixels, f.matte.pixels + s.w * s.h);
+                for (int y = 0; y < s.h; ++y)
+                    for (int x = 0; x < s.w; ++x)
+                        bytes.push_back(f.Edge(x, y));
+                return bytes;
+            };
+            const std::vector<uint8_t> rows = soften(1, 1);
+            for (uint16_t threads : {1, 2, 3, 8})
+                EXPECT_EQ(soften(0, threads), rows) << threads << " threads";
         }
 }
 
