@@ -104,12 +104,14 @@ Frame ReadImage(const std::string& path, FrameRole role, ReadNotes* notes) {
     // Keep the file's straight alpha as it is: no association on reading.
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
-    auto in = OIIO::ImageInput::open(path, &config);
-    if (!in) {
-        std::string why = OneLine(OIIO::geterror());
+    // Opening fills in the file's header: size, channels, formats, colour space.
+    OIIO::ImageSpec header;
+    auto in = OIIO::ImageInput::create(path, false, &config);
+    if (!in || !in->open(path, header, config)) {
+        std::string why = OneLine(in ? in->geterror() : OIIO::geterror());
+        if (why.empty()) why = OneLine(OIIO::geterror());
         throw UsageError("cannot read \"" + path + "\"" + (why.empty() ? "" : ": " + why));
     }
-    const OIIO::ImageSpec header = in->spec();
     const int w = header.width, h = header.height, nch = header.nchannels;
     if (w <= 0 || h <= 0 || nch <= 0 || nch > 64 || w > 65535 || h > 65535)
         throw UsageError("cannot use \"" + path + "\": unsupported size " + std::to_string(w) +
