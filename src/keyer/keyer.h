@@ -130,6 +130,8 @@ class CKeyer : public CObject {
     double edgeWeights[11];
     CImageBaseClass* matteImage;
     CImageBaseClass* keyInMatte;
+    // The key-in matte when a key-in layer is chosen, else null.
+    const CImageBaseClass* KeyInLayer() const { return hasKeyIn ? keyInMatte : nullptr; }
     CImageBaseClass* keyOutMatte;
     CImageBaseClass* edgeImage;
     CImageBaseClass* foregroundImage;

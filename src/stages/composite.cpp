@@ -260,7 +260,7 @@ int CompositeWorker(CJobSlice* slice) {
     const ConstBandRows under(keyer->underlayImage, slice);
     const ConstBandRows bg(keyer->correctedBackground, slice);
     const BandRows out(keyer->outputImage, slice);
-    const ConstBandRows keyIn(keyer->hasKeyIn ? keyer->keyInMatte : nullptr, slice);
+    const ConstBandRows keyIn(keyer->KeyInLayer(), slice);
 
     for (int32_t row = 0; row < slice->rows; ++row) {
         const float* ratio = SmoothedRatioRow(smoothed, keyer->width, slice->x, slice->y + row);

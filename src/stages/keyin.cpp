@@ -19,7 +19,7 @@ int CombineKeyInWorker(CJobSlice* slice) {
     const bool keyOut = mode >= kKeyInPlusFg && mode <= kFgMinusKeyIn;
 
     const BandRows matte(keyer->matteImage, slice);
-    const ConstBandRows keyIn(hasKeyIn ? keyer->keyInMatte : nullptr, slice);
+    const ConstBandRows keyIn(keyer->KeyInLayer(), slice);
     const BandRows keyOutMatte(keyOut ? keyer->keyOutMatte : nullptr, slice);
 
     for (int32_t row = 0; row < slice->rows; ++row) {

@@ -18,7 +18,7 @@ int QuickCompositeWorker(CJobSlice* slice) {
     const ConstBandRows fg(keyer->foregroundImage, slice);
     const ConstBandRows bg(keyer->backgroundImage, slice);
     const BandRows out(keyer->outputImage, slice);
-    const ConstBandRows keyIn(keyer->hasKeyIn ? keyer->keyInMatte : nullptr, slice);
+    const ConstBandRows keyIn(keyer->KeyInLayer(), slice);
 
     for (int32_t row = 0; row < slice->rows; ++row) {
         // A slice that cannot be separated keys by the matte as it was.

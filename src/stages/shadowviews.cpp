@@ -21,7 +21,7 @@ static int ViewWorker(CJobSlice* slice, uint8_t neutral, PaintRatio paintRatio) 
     const ConstBandRows fg(keyer->foregroundImage, slice);
     const ConstBandRows matte(keyer->matteImage, slice);
     const BandRows out(keyer->outputImage, slice);
-    const ConstBandRows keyIn(keyer->hasKeyIn ? keyer->keyInMatte : nullptr, slice);
+    const ConstBandRows keyIn(keyer->KeyInLayer(), slice);
 
     for (int32_t row = 0; row < slice->rows; ++row) {
         const float* ratio = SmoothedRatioRow(smoothed, keyer->width, slice->x, slice->y + row);
