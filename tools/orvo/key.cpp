@@ -371,8 +371,9 @@ KeyResult RenderFrames(const KeyPlan& plan, Effect& effect, FrameRange range) {
                                  " is " + SizeText(fgFrame.width, fgFrame.height) +
                                  ", the first frame " + SizeText(plan.width, plan.height) +
                                  " (the frame size changes)");
-            // A still background is read and fitted once; other frames one by one.
-            if (bg && !(bg->isStill() && fittedBg)) {
+            // A still background is read, fitted and reduced once; other frames one by one.
+            const bool newBg = bg && !(bg->isStill() && fittedBg);
+            if (newBg) {
                 if (!bg->Next(&bgFrame))
                     throw UsageError("\"" + o.bg + "\" has no frame for foreground frame " +
                                      std::to_string(number));
@@ -396,7 +397,7 @@ KeyResult RenderFrames(const KeyPlan& plan, Effect& effect, FrameRange range) {
             const bool reduce = plan.factor > 1;
             if (reduce) {
                 dfg = Downscale(fgFrame, plan.factor);
-                if (bg) dbg = Downscale(*fittedBg, plan.factor);
+                if (newBg) dbg = Downscale(*fittedBg, plan.factor);
                 if (ki) dki = Downscale(kiFrame, plan.factor);
             }
             const Frame& rfg = reduce ? dfg : fgFrame;
