@@ -7,6 +7,7 @@
 
 #include "errors.h"
 #include "params.h"
+#include "text.h"
 
 namespace orvo {
 
@@ -95,29 +96,33 @@ Frame Resample(const Frame& in, int width, int height, double sx, double sy, dou
 
 } // namespace
 
+namespace {
+
+// Each fit with its name on the command line.
+const struct {
+    BgFit fit;
+    const char* name;
+} kFitNames[] = {{BgFit::kCover, "cover"},
+                 {BgFit::kContain, "contain"},
+                 {BgFit::kStretch, "stretch"},
+                 {BgFit::kNone, "none"}};
+
+} // namespace
+
 BgFit ParseBgFit(const std::string& text) {
-    static const char* const kNames[] = {"cover", "contain", "stretch", "none"};
-    static const BgFit kFits[] = {BgFit::kCover, BgFit::kContain, BgFit::kStretch, BgFit::kNone};
-    std::string lower;
-    for (char c : text)
-        lower += char(std::tolower(static_cast<unsigned char>(c)));
-    for (size_t i = 0; i < std::size(kNames); ++i)
-        if (lower == kNames[i]) return kFits[i];
+    const std::string lower = Lower(text);
+    std::vector<std::string> names;
+    for (const auto& f : kFitNames) {
+        if (lower == f.name) return f.fit;
+        names.push_back(f.name);
+    }
     throw UsageError("--bg-fit \"" + text + "\": expected cover, contain, stretch or none" +
-                     DidYouMean(text, {std::begin(kNames), std::end(kNames)}));
+                     DidYouMean(text, names));
 }
 
 const char* BgFitName(BgFit fit) {
-    switch (fit) {
-    case BgFit::kCover:
-        return "cover";
-    case BgFit::kContain:
-        return "contain";
-    case BgFit::kStretch:
-        return "stretch";
-    case BgFit::kNone:
-        break;
-    }
+    for (const auto& f : kFitNames)
+        if (f.fit == fit) return f.name;
     return "none";
 }
 
