@@ -23,16 +23,18 @@ class SliceSeparation {
         double kNorm;
         double level;
         double cosineLimit;
+        double below, above; // bounds of the squared cosine test in pairs
         bool dominanceTest;
         int32_t dominant, middle, smallest;
     };
 
   private:
     using RowFunction = void (*)(const SliceSeparation&, int32_t);
-    template <typename Rank> static void RowOf(const SliceSeparation& s, int32_t row);
+    template <typename Rank, bool Pairs> static void RowOf(const SliceSeparation& s, int32_t row);
 
     Setup setup;
     const CKeyer* keyer;
     const CJobSlice* slice;
     RowFunction rowFunction = nullptr;
+    bool quads = false; // four-byte pixels, alpha first: loaded four at a time
 };

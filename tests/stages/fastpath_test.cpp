@@ -1,9 +1,10 @@
-// The fast forms of the underlay fill and smoothing, and the separation and
-// grading in one pass, against their straightforward forms on random frames:
-// sizes, crops, mattes with and without partly opaque pixels, any thread count.
+// The fast forms of the underlay fill and smoothing, the separation in
+// pairs, and the separation and grading in one pass, against their straightforward forms on random frames: sizes,
+// crops, mattes with and without partly opaque pixels, any thread count.
 // Balanced bands cover the band once and soften the edge as row bands do.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <iterator>
@@ -24,7 +25,8 @@ struct Shape {
 // Random blobs of foreground with soft and hard borders, a rim around them,
 // random background, corrected background and underlay bytes.
 struct RandomFrames : KeyedFrames {
-    RandomFrames(const Shape& s, uint32_t seed) : KeyedFrames(s.w, s.h) {
+    RandomFrames(const Shape& s, uint32_t seed, bool keyInLayer = false)
+        : KeyedFrames(s.w, s.h, keyInLayer) {
         synthetic::Lcg rng(seed);
         std::vector<int> cx, cy, r;
         for (int k = 0; k < 1 + int(rng.Next() % 6); ++k) {
@@ -131,6 +133,48 @@ TEST(FastForms, SeparationAndGradingInOnePassEqualTheTwoPasses) {
             for (uint16_t threads : {1, 2, 3})
                 EXPECT_EQ(matte(true, threads), twoPasses) << threads << " threads";
         }
+}
+
+// The separation two pixels at a time against one pixel at a time, over
+// separation colours, levels (with and without the dominance test),
+// deviations (0 puts every multiple of the colour on the cosine limit; 1 and
+// beyond give a limit of 0 and none) and every ranking, a channel named
+// twice included. Every third pixel is a multiple of (4, 19, 6) or black.
+TEST(FastForms, SeparationInPairsEqualsOnePixelAtATime) {
+    const double colours[][3] = {{4, 19, 6}, {200, 30, 90}, {12.5, 80.25, 230}};
+    const double levels[] = {0, 20, 60};
+    const double deviations[] = {0, 0.05, 0.5, 1, 1.5};
+    const int32_t rankings[][3] = {{1, 0, 2}, {1, 2, 0}, {0, 1, 2}, {0, 2, 1},
+                                   {2, 0, 1}, {2, 1, 0}, {1, 1, 0}};
+    const Shape shapes[] = {kShapes[3], kShapes[4], kShapes[7]};
+    for (const Shape& s : shapes)
+        for (size_t c = 0; c < std::size(colours); ++c)
+            for (double level : levels)
+                for (double deviation : deviations) {
+                    auto matte = [&](int straightforward) {
+                        RandomFrames f(s, uint32_t(c + 1));
+                        for (int i = 0; i < s.w * s.h; i += 3) {
+                            const int t = i % 14; // 0: black
+                            f.SetRgb(f.Fg(i % s.w, i / s.w), uint8_t(4 * t), uint8_t(19 * t),
+                                     uint8_t(6 * t));
+                        }
+                        f.keyer.straightforward = straightforward;
+                        for (int k = 0; k < 3; ++k)
+                            f.keyer.params.separationColor[k] = colours[c][k];
+                        f.keyer.params.separationLevel = level;
+                        f.keyer.params.separationDeviation = deviation;
+                        std::vector<uint8_t> bytes;
+                        for (const auto& ranking : rankings) {
+                            std::copy(ranking, ranking + 3, f.keyer.channelOrder);
+                            EXPECT_EQ(f.keyer.Separate(), 1);
+                            bytes.insert(bytes.end(), f.matte.pixels, f.matte.pixels + s.w * s.h);
+                        }
+                        return bytes;
+                    };
+                    EXPECT_EQ(matte(0), matte(1))
+                        << s.w << "x" << s.h << " colour " << c << " level " << level
+                        << " deviation " << deviation;
+                }
 }
 
 // Every pixel of the band exactly once, none outside, on any thread count.
