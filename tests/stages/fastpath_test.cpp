@@ -1,5 +1,6 @@
 // The fast forms of the underlay fill and smoothing, the separation in
-// pairs, and the separation and grading in one pass, against their straightforward forms on random frames: sizes,
+// pairs, the draft composite in whole pixels, and the separation and grading
+// in one pass, against their straightforward forms on random frames: sizes,
 // crops, mattes with and without partly opaque pixels, any thread count.
 // Balanced bands cover the band once and soften the edge as row bands do.
 #include <gtest/gtest.h>
@@ -175,6 +176,26 @@ TEST(FastForms, SeparationInPairsEqualsOnePixelAtATime) {
                         << s.w << "x" << s.h << " colour " << c << " level " << level
                         << " deviation " << deviation;
                 }
+}
+
+// The draft composite four whole pixels at a time against byte copies, with
+// and without a key-in layer holding pixels out: the output's alpha bytes
+// stay, every other byte comes from the foreground or the background.
+TEST(FastForms, QuickCompositeInWholePixelsEqualsByteCopies) {
+    for (const Shape& s : kShapes)
+        for (bool keyIn : {false, true}) {
+            auto composite = [&](int straightforward) {
+                RandomFrames f(s, 5, keyIn);
+                synthetic::Lcg rng(7);
+                for (std::vector<uint8_t>* bytes : {&f.out, &f.keyIn})
+                    for (uint8_t& b : *bytes)
+                        b = rng.Next() % 4 ? uint8_t(rng.Next()) : 0;
+                f.keyer.straightforward = straightforward;
+                EXPECT_EQ(f.keyer.RenderQuickComposite(), 1);
+                return f.out;
+            };
+            EXPECT_EQ(composite(0), composite(1)) << s.w << "x" << s.h << " key-in " << keyIn;
+        }
 }
 
 // Every pixel of the band exactly once, none outside, on any thread count.
