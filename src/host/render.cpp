@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <emmintrin.h>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -107,6 +108,14 @@ class LockedRecord {
     SequenceRecord* record_ = nullptr;
 };
 
+// A pixel's four bytes as one word with only the alpha byte (byte 0) set.
+uint32_t OpaqueAlphaWord() {
+    const uint8_t bytes[4] = {255, 0, 0, 0};
+    uint32_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
+}
+
 // The driver's own passes over the rows of the output frame, run as band
 // jobs like the stages' passes: its saved copy, and the opaque alpha.
 struct OutputRows {
@@ -119,25 +128,30 @@ struct OutputRows {
     std::atomic<int32_t> rowsDone{0}; // rows the slices finished
 };
 
-// Alpha 255 in the first `width` pixels of each row (the alpha is byte 0 of
-// a pixel), as FillRect on the alpha component writes it.
-void OpaqueRows(const OutputRows& rows, int32_t first, int32_t count) {
-    for (int32_t y = first; y < first + count; ++y) {
-        uint8_t* p = rows.data + size_t(uint32_t(y)) * rows.rowBytes;
-        for (int32_t x = 0; x < rows.width; ++x)
-            p[size_t(x) * 4] = 255;
+// Alpha 255 in the first `width` pixels of a row (the alpha is byte 0 of a
+// pixel), as FillRect on the alpha component writes it: four pixels at a
+// time by setting every alpha bit.
+void OpaqueRow(uint8_t* p, int32_t width) {
+    const __m128i alpha = _mm_set1_epi32(int32_t(OpaqueAlphaWord()));
+    int32_t x = 0;
+    for (; x + 3 < width; x += 4) {
+        __m128i* four = reinterpret_cast<__m128i*>(p + size_t(x) * 4);
+        _mm_storeu_si128(four, _mm_or_si128(_mm_loadu_si128(four), alpha));
     }
+    for (; x < width; ++x)
+        p[size_t(x) * 4] = 255;
 }
 
-// The copy of the slice's rows, then (when asked) their opaque alpha.
+// The slice's rows one by one: the copy of the row, then (when asked) its
+// opaque alpha, while the row is in the cache.
 int OutputRowsWorker(CJobSlice* slice) {
     if (!slice->ready) return 0;
     OutputRows* rows = static_cast<OutputRows*>(slice->context);
-    if (rows->copy) {
-        const size_t first = size_t(uint32_t(slice->y)) * rows->rowBytes;
-        std::memcpy(rows->copy + first, rows->data + first, size_t(slice->rows) * rows->rowBytes);
+    for (int32_t y = slice->y; y < slice->y + slice->rows; ++y) {
+        const size_t first = size_t(uint32_t(y)) * rows->rowBytes;
+        if (rows->copy) std::memcpy(rows->copy + first, rows->data + first, rows->rowBytes);
+        if (rows->opaque) OpaqueRow(rows->data + first, rows->width);
     }
-    if (rows->opaque) OpaqueRows(*rows, slice->y, slice->rows);
     if (rows->rowDone) std::memset(rows->rowDone + slice->y, 1, slice->rows);
     rows->rowsDone += slice->rows;
     return 1;
