@@ -1,6 +1,6 @@
-// The fast forms of the underlay fill and smoothing, the separation in
-// pairs, the draft composite in whole pixels, and the separation and grading
-// in one pass, against their straightforward forms on random frames: sizes,
+// The fast forms of the underlay fill and smoothing, the separation and the
+// grading in pairs, the draft composite in whole pixels, and the separation
+// and grading in one pass, against their straightforward forms on random frames: sizes,
 // crops, mattes with and without partly opaque pixels, any thread count.
 // Balanced bands cover the band once and soften the edge as row bands do.
 #include <gtest/gtest.h>
@@ -176,6 +176,42 @@ TEST(FastForms, SeparationInPairsEqualsOnePixelAtATime) {
                         << s.w << "x" << s.h << " colour " << c << " level " << level
                         << " deviation " << deviation;
                 }
+}
+
+// The grading two pixels at a time against one at a time, over transparency
+// colours (channels of 0, all 0, small shares), thresholds (from 1 on
+// nothing is graded) and strengths, on foregrounds with black, single-channel
+// pixels and pixels of the colour (25, 50, 25) exactly.
+TEST(FastForms, GradingInPairsEqualsOnePixelAtATime) {
+    const double colours[][3] = {{40, 190, 60},  {0, 120, 0},       {0, 0, 0},
+                                 {255, 3.5, 90}, {0.25, 0.5, 0.25}, {0.001, 0.6, 0.0004}};
+    const double thresholds[] = {0, 0.3, 0.75, 1 - 1e-9, 1, 1.2};
+    const double strengths[] = {0.4, 1, 2.5};
+    const Shape shapes[] = {kShapes[1], kShapes[5], kShapes[7]};
+    for (const Shape& s : shapes)
+        for (size_t c = 0; c < std::size(colours); ++c)
+            for (double threshold : thresholds) {
+                auto matte = [&](int straightforward) {
+                    RandomFrames f(s, uint32_t(c + 3));
+                    for (int i = 0; i < s.w * s.h; i += 4) {
+                        const uint8_t t = uint8_t(i % 9); // (25, 50, 25) t times, or black
+                        f.SetRgb(f.Fg(i % s.w, i / s.w), 0, uint8_t(i % 3 ? i : 0), 0);
+                        if (i % 8 == 0) f.SetRgb(f.Fg(i % s.w, i / s.w), 25 * t, 50 * t, 25 * t);
+                    }
+                    f.keyer.straightforward = straightforward;
+                    std::copy(colours[c], colours[c] + 3, f.keyer.params.transparencyColor);
+                    f.keyer.params.transparencyThreshold = threshold;
+                    std::vector<uint8_t> bytes;
+                    for (double strength : strengths) {
+                        f.keyer.params.transparencyStrength = strength;
+                        EXPECT_EQ(f.keyer.GradeTransparency(), 1);
+                        bytes.insert(bytes.end(), f.matte.pixels, f.matte.pixels + s.w * s.h);
+                    }
+                    return bytes;
+                };
+                EXPECT_EQ(matte(0), matte(1))
+                    << s.w << "x" << s.h << " colour " << c << " threshold " << threshold;
+            }
 }
 
 // The draft composite four whole pixels at a time against byte copies, with
