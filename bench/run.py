@@ -3,6 +3,11 @@
 FFmpeg's simplest key timed in the same run, medians and ratios printed.
 
   bench/run.py BUILD_DIR [--quick]
+  bench/run.py BUILD_DIR --against OTHER/AEORVO.so [--rounds N]
+
+With --against, only the composite renders of the real plate, for this build's
+module and OTHER's in turn, with FFmpeg's pipeline timed in every round:
+medians of N rounds (5 by default) and the ratios, all from the same run.
 
 1. orvo_bench (Google Benchmark): the real plate at 1920 x 1080 (full and draft
    composite, every view, 1 and 2 threads, 3840 x 2160), the stages one by one,
@@ -129,12 +134,61 @@ def tool_breakdown(build, work):
     return rows
 
 
+# The composite renders the paired run compares: name, benchmark.
+PAIRED = [
+    ("full composite, 2 threads", "BM_Plate/show:11/high:1/threads:2/scale:1"),
+    ("full composite, 1 thread", "BM_Plate/show:11/high:1/threads:1/scale:1"),
+    ("draft composite, 2 threads", "BM_Plate/show:11/high:0/threads:2/scale:1"),
+    ("full composite 3840x2160, 2 threads", "BM_Plate/show:11/high:1/threads:2/scale:2"),
+]
+
+
+def paired(build, other, rounds):
+    """This build's module and `other` in turn, FFmpeg once per round."""
+    samples = {"this": {}, "other": {}}
+    ffmpeg = []
+    for _ in range(rounds):
+        for tag, module in (("other", other), ("this", "")):
+            out = run([os.path.join(build, "bench", "orvo_bench"),
+                       "--benchmark_filter=BM_Plate/show:11/high:[01]/threads:[12]/scale:[12]/",
+                       "--benchmark_min_time=0.5", "--benchmark_format=json"],
+                      env=dict(os.environ, ORVO_BENCH_MODULE=module)).stdout
+            for r in json.loads(out)["benchmarks"]:
+                name = r["run_name"].replace("/process_time/real_time", "")
+                samples[tag].setdefault(name, []).append((r["real_time"], r["cpu_time"]))
+        ffmpeg.append((peer_per_frame(26) - peer_per_frame(1)) / 25 * 1000)
+
+    def median(tag, name, field):
+        return statistics.median(v[field] for v in samples[tag].get(name, [(0.0, 0.0)]))
+
+    ff = statistics.median(ffmpeg)
+    print("\nPaired run against %s: %d rounds, the two modules in turn (medians, ms/frame, "
+          "wall / CPU of all threads)" % (other, rounds))
+    print("  FFmpeg colorkey,despill,overlay incl. decoding  %8.1f" % ff)
+    print("  %-36s %15s %15s  this/other" % ("", "this", "other"))
+    for label, name in PAIRED:
+        t, o = median("this", name, 0), median("other", name, 0)
+        print("  %-36s %7.1f / %5.1f %7.1f / %5.1f  %.3f" %
+              (label, t, median("this", name, 1), o, median("other", name, 1), t / o))
+    for tag in ("this", "other"):
+        full2, full1 = median(tag, PAIRED[0][1], 0), median(tag, PAIRED[1][1], 0)
+        print("  %-5s: full 2 threads %.2f x FFmpeg, 2 threads gain %.2fx, 3840x2160 %.2fx 1080p" %
+              (tag, full2 / ff, full1 / full2, median(tag, PAIRED[3][1], 0) / full2))
+
+
 def main():
     build = sys.argv[1] if len(sys.argv) > 1 else "build-bench"
     quick = "--quick" in sys.argv
     load = os.getloadavg()[0]
     print("Load average at start: %.1f on %d processors (other work running at the same "
           "time inflates wall-clock times)" % (load, os.cpu_count()))
+    if "--against" in sys.argv:
+        rounds = 5
+        if "--rounds" in sys.argv:
+            rounds = int(sys.argv[sys.argv.index("--rounds") + 1])
+        paired(build, os.path.abspath(sys.argv[sys.argv.index("--against") + 1]), rounds)
+        print("\nLoad average at end: %.1f" % os.getloadavg()[0])
+        return
 
     medians = orvo_bench(build, quick)
     ffmpeg_ms = peer(quick)
