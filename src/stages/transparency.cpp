@@ -137,10 +137,11 @@ inline __m128d GradePair(const GradePairSetup& gp, const uint8_t* p0, const uint
             _mm_add_pd(_mm_add_pd(rel[kChannelGreen], rel[kChannelRed]), rel[kChannelBlue]),
             _mm_set1_pd(3.0));
     __m128d v = zero;
-    if (gp.steep)
+    const __m128d graded = _mm_cmpgt_pd(m, gp.threshold);
+    // Most pixels lie below the threshold: no root for a pair of them.
+    if (gp.steep && _mm_movemask_pd(graded) != 0)
         v = _mm_and_pd(
-            _mm_cmpgt_pd(m, gp.threshold),
-            _mm_mul_pd(_mm_sqrt_pd(_mm_div_pd(_mm_sub_pd(m, gp.threshold), gp.span)), m));
+            graded, _mm_mul_pd(_mm_sqrt_pd(_mm_div_pd(_mm_sub_pd(m, gp.threshold), gp.span)), m));
     return _mm_mul_pd(v, gp.strength);
 }
 
