@@ -11,12 +11,10 @@
 
 namespace {
 
-// Whether the image is a frame of alpha, red, green, blue pixels seen through
-// its three colour bytes, so that a colour pixel's first byte follows the
-// pixel's alpha.
+// Whether the image is a frame of four-byte pixels seen from byte 1, so that
+// a pixel's colour bytes follow its alpha.
 bool ColourOfFourBytePixels(const CImageBaseClass* image) {
-    return image->bytesPerPixel == 4 && image->pixelStep == 4 && image->componentOffset == 1 &&
-           image->componentCount == 3 && image->componentStep == 1;
+    return image->pixelStep == 4 && image->componentOffset == 1;
 }
 
 // Whether the pixel shows the foreground: separated as foreground and not

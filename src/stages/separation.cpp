@@ -228,8 +228,7 @@ SliceSeparation::SliceSeparation(const CKeyer* keyerIn, const CJobSlice* sliceIn
     const bool pairs = !keyer->straightforward && ss.cosineLimit > 0.0 && std::isfinite(ss.above);
     // Four pixels per load from frames of four-byte pixels, alpha first.
     const CImageBaseClass* fg = keyer->foregroundImage;
-    quads = fg && fg->bytesPerPixel == 4 && fg->pixelStep == 4 && fg->componentOffset == 1 &&
-            fg->componentStep == 1;
+    quads = fg && fg->pixelStep == 4 && fg->componentOffset == 1;
 
     // The six rankings compiled in; any other (a channel named twice) as read.
     static const RowFunction fixed[2][3][3] = {
