@@ -88,29 +88,23 @@ inline PixelPair LoadPair(const double* share, const uint8_t* a, const uint8_t* 
     return p;
 }
 
-// Four pixels of four bytes, alpha first, as two pairs (pixels 0 and 1, 2
-// and 3); rgb is pixel 0's red byte. The same integers as LoadPair's.
-inline void LoadQuad(const double* share, const uint8_t* rgb, PixelPair* pairs) {
+// Two pixels of four bytes, alpha first, widened to 16-bit words, as a pair.
+// The same integers as LoadPair's.
+inline PixelPair LoadWords(const double* share, __m128i words) {
     const __m128i zero = _mm_setzero_si128();
-    const __m128i colour = _mm_set_epi16(1, 1, 1, 0, 1, 1, 1, 0);
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb - 1));
-    for (int half = 0; half < 2; ++half) {
-        const __m128i words =
-            half ? _mm_unpackhi_epi8(bytes, zero) : _mm_unpacklo_epi8(bytes, zero);
-        const __m128i p0 = _mm_unpacklo_epi16(words, zero), p1 = _mm_unpackhi_epi16(words, zero);
-        const __m128i ar = _mm_unpacklo_epi32(p0, p1); // alpha 0, alpha 1, red 0, red 1
-        const __m128i gb = _mm_unpackhi_epi32(p0, p1); // green 0, green 1, blue 0, blue 1
-        PixelPair& p = pairs[half];
-        p.v[kChannelRed] = _mm_cvtepi32_pd(_mm_unpackhi_epi64(ar, ar));
-        p.v[kChannelGreen] = _mm_cvtepi32_pd(gb);
-        p.v[kChannelBlue] = _mm_cvtepi32_pd(_mm_unpackhi_epi64(gb, gb));
-        // red 0, green 0 + blue 0, red 1, green 1 + blue 1; then the byte sums.
-        const __m128i parts = _mm_madd_epi16(words, colour);
-        const __m128i sums =
-            _mm_add_epi32(parts, _mm_shuffle_epi32(parts, _MM_SHUFFLE(2, 3, 0, 1)));
-        p.f = _mm_set_pd(share[_mm_cvtsi128_si32(_mm_srli_si128(sums, 8))],
-                         share[_mm_cvtsi128_si32(sums)]);
-    }
+    const __m128i p0 = _mm_unpacklo_epi16(words, zero), p1 = _mm_unpackhi_epi16(words, zero);
+    const __m128i ar = _mm_unpacklo_epi32(p0, p1); // alpha 0, alpha 1, red 0, red 1
+    const __m128i gb = _mm_unpackhi_epi32(p0, p1); // green 0, green 1, blue 0, blue 1
+    PixelPair p;
+    p.v[kChannelRed] = _mm_cvtepi32_pd(_mm_unpackhi_epi64(ar, ar));
+    p.v[kChannelGreen] = _mm_cvtepi32_pd(gb);
+    p.v[kChannelBlue] = _mm_cvtepi32_pd(_mm_unpackhi_epi64(gb, gb));
+    // red 0, green 0 + blue 0, red 1, green 1 + blue 1; then the byte sums.
+    const __m128i parts = _mm_madd_epi16(words, _mm_set_epi16(1, 1, 1, 0, 1, 1, 1, 0));
+    const __m128i sums = _mm_add_epi32(parts, _mm_shuffle_epi32(parts, _MM_SHUFFLE(2, 3, 0, 1)));
+    p.f = _mm_set_pd(share[_mm_cvtsi128_si32(_mm_srli_si128(sums, 8))],
+                     share[_mm_cvtsi128_si32(sums)]);
+    return p;
 }
 
 // SeparatePixel for two pixels at once, one per lane of SSE2 doubles: each
@@ -183,11 +177,12 @@ void SliceSeparation::RowOf(const SliceSeparation& s, int32_t row) {
                     SeparatePixel(s.setup, rank, f, src + (i + 1) * fg.step);
         };
         if (s.quads) {
+            // Four pixels per load: src - 1 is pixel 0's alpha.
+            const __m128i zero = _mm_setzero_si128();
             for (; x + 3 < width; x += 4, src += 16, dst += 4 * matte.step) {
-                PixelPair pairs[2];
-                LoadQuad(f, src, pairs);
-                pair(pairs[0], 0);
-                pair(pairs[1], 2);
+                const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src - 1));
+                pair(LoadWords(f, _mm_unpacklo_epi8(bytes, zero)), 0);
+                pair(LoadWords(f, _mm_unpackhi_epi8(bytes, zero)), 2);
             }
         }
         for (; x + 1 < width; x += 2, src += 2 * fg.step, dst += 2 * matte.step)
