@@ -116,7 +116,7 @@ TEST(BandJob, EveryPixelOfTheAreaExactlyOnce) {
         {1, 1, true, {}, {0, 0, 0, 0}},
         {20, 20, false, {30, 5, 40, 10}, {1, 1, 0, 0}},
     };
-    const int tiles[] = {0, 1, 7, 30, 64}; // 0: row bands; 1: kernel bands of 7
+    const int tiles[] = {0, -1, 1, 7, 30, 64}; // 0: row bands; -1: kernel bands of 7
     for (const auto& s : shapes)
         for (int tile : tiles)
             for (uint16_t slots : {1, 2, 3, 4, 8}) {
@@ -128,13 +128,13 @@ TEST(BandJob, EveryPixelOfTheAreaExactlyOnce) {
                 CTileJob tileJob(slots);
                 kernel.kernelWidth = kernel.kernelHeight = 7;
                 tileJob.tileWidth = tileJob.tileHeight = tile;
-                CAreaJob& job = tile == 0   ? (CAreaJob&)rows
-                                : tile == 1 ? (CAreaJob&)kernel
-                                            : tileJob;
+                CAreaJob& job = tile == 0    ? (CAreaJob&)rows
+                                : tile == -1 ? (CAreaJob&)kernel
+                                             : tileJob;
                 Coverage cover(s.w, s.h);
                 RECT rect = s.rect;
                 ASSERT_EQ(
-                    RunOver(job, cover, s.whole ? nullptr : &rect, tile > 1 ? MarkTiles : MarkBand),
+                    RunOver(job, cover, s.whole ? nullptr : &rect, tile > 0 ? MarkTiles : MarkBand),
                     1);
                 EXPECT_TRUE(
                     cover.ExactlyOnce(s.area.left, s.area.top, s.area.right, s.area.bottom));
@@ -192,6 +192,8 @@ TEST(BandJob, TileGridByHand) {
     ASSERT_EQ(RunOver(job, cover, nullptr, MarkTiles), 1);
     EXPECT_EQ(L(job.tileColumns, job.tileRows, job.sliceCount, job.GetThreadLimit()),
               L(5, 5, 25, 25));
+    job.tileWidth = job.tileHeight = 1; // (100 / 1 + 2) squared slots at most
+    EXPECT_EQ(job.GetThreadLimit(), uint16_t(102 * 102));
     const int32_t xs[5] = {0, 4, 34, 64, 94}, ws[5] = {4, 30, 30, 30, 6};
     for (int i = 0; i < 25; ++i) {
         const CJobSlice* s = job.slices[i];
