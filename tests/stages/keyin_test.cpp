@@ -63,25 +63,6 @@ TEST(KeyIn, HoldOutAndKeyOutModes) {
     EXPECT_EQ(keyer.keyInDirty, 1);
 }
 
-TEST(KeyIn, WithoutLayer) {
-    // The private key-in image holds 255 everywhere and must not be read.
-    KeyInFixture minus({0, 40, 255}, {255, 255, 255}, false, kKeyInMinusFg);
-    EXPECT_EQ(minus.Mattes(), (std::vector<int>{0, 40, 255}));
-    EXPECT_EQ(minus.KeyOut(), (std::vector<int>{0, 40, 255})); // the matte
-
-    // Mode 3 without a layer: only the flags change.
-    KeyedFrames f(3, 1);
-    f.Matte(1, 0) = 40;
-    f.Out(1, 0)[0] = 77;
-    f.keyer.SetKeyInMode(kNoKeyOut);
-    ClearFlags(f.keyer);
-    f.keyer.keyInDirty = 1;
-    ASSERT_NE(f.keyer.CombineKeyIn(), 0);
-    EXPECT_EQ(f.Matte(1, 0), 40);
-    EXPECT_EQ(f.Out(1, 0)[0], 77);
-    EXPECT_EQ(Flags(f.keyer), 1110);
-}
-
 TEST(KeyIn, CropIncludesItsRightColumnAndBottomRow) {
     KeyedFrames f(6, 5, true);
     f.FillMatte(200);
