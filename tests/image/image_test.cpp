@@ -1,6 +1,6 @@
 // The image buffer as the render path uses it: copies and fills of rectangles
-// short of the frame edge and of one component of a frame,
-// resizing when the frame size changes, and failed calls that change nothing.
+// short of the frame edge, resizing when the frame size changes, and failed
+// calls that change nothing; and field splitting.
 #include <gtest/gtest.h>
 
 #include <iterator>
@@ -32,9 +32,8 @@ void MakePattern(CImageBaseClass& image, uint32_t w, uint32_t h, uint32_t bpp, i
 } // namespace
 
 TEST(Image, FailedCallsReturnZeroAndChangeNothing) {
-    CImageBaseClass fresh, empty, a, narrow, one, other;
+    CImageBaseClass fresh, empty, a, narrow, one;
     MakePattern(a, 6, 4, 3);
-    MakePattern(other, 6, 4, 1);
     MakePattern(narrow, 5, 4, 3);
     MakePattern(one, 6, 5, 1);
     const uint8_t v = 9;
@@ -43,7 +42,7 @@ TEST(Image, FailedCallsReturnZeroAndChangeNothing) {
     const int results[] = {
         fresh.Create(0, 10, 4, nullptr), fresh.Create(65536, 1, 1, nullptr),
         fresh.Create(65535, 65535, 65535, nullptr), empty.Copy(&a, 0), a.Copy(&narrow, 0),
-        a.Copy(&other, 0), a.CopyRect(&other, &tooWide, 0, 0), one.CopyRect(&a, &negative, 0, 0),
+        a.Copy(&one, 0), a.CopyRect(&one, &tooWide, 0, 0), one.CopyRect(&a, &negative, 0, 0),
         one.FillRect(&tooWide, &v, 0, 0), one.FillRect(&tooDeep, &v, 0, 0),
         one.FillRect(&negative, &v, 0, 0), a.Resize(5, 6, 1), a.Resize(0, 5, 0)};
     // clang-format on
@@ -54,7 +53,7 @@ TEST(Image, FailedCallsReturnZeroAndChangeNothing) {
 }
 
 // Rectangles right and bottom exclusive; a flat or reversed one writes nothing
-// and leaves the image undefined; only the selected component of a frame.
+// and leaves the image undefined.
 TEST(Image, CopyAndFillRectangles) {
     const RECT inner = {1, 1, 4, 3}, corner = {5, 4, 6, 5}, flat = {3, 3, 3, 4},
                reversed = {2, 1, 1, 3};
@@ -83,20 +82,6 @@ TEST(Image, CopyAndFillRectangles) {
                     << c.fill << " " << c.rect.left << "," << c.rect.top << ": " << x << "," << y;
             }
     }
-    std::vector<uint8_t> frame(5 * 3 * 4);
-    for (size_t i = 0; i < frame.size(); ++i)
-        frame[i] = (uint8_t)(200 + i);
-    CImageBaseClass host, matte;
-    ASSERT_EQ(host.Create(5, 3, 4, frame.data()), 1);
-    MakePattern(matte, 5, 3, 1, 50);
-    host.SelectComponents(1, 0);
-    EXPECT_EQ(host.Copy(&matte, 0), 1);
-    const uint8_t nine = 9;
-    RECT first = {0, 0, 2, 1};
-    host.SelectComponents(1, 2);
-    EXPECT_EQ(host.FillRect(&first, &nine, 0, 0), 1);
-    EXPECT_EQ(L(frame[28], frame[29], frame[1], frame[2], frame[3], frame[6], frame[10]),
-              L(matte.pixels[7], 229, 201, 9, 203, 9, 210));
 }
 
 // Memory is kept for the same pixel count only; caller memory never moves.
@@ -116,4 +101,15 @@ TEST(Image, ResizeWhenTheFrameSizeChanges) {
     std::vector<uint8_t> memory(4, 0x11);
     ASSERT_EQ(wrapped.Create(1, 4, 1, memory.data()) + wrapped.Resize(2, 2, 1), 2);
     EXPECT_EQ(L(wrapped.pixels == memory.data(), wrapped.rowStride), L(1, 2));
+}
+
+// (Field conversion is not reached by the effect, which only sets the flag.)
+TEST(Image, SplitFieldsPutsEvenRowsInTheFirstHalf) {
+    CImageBaseClass source, dest;
+    MakePattern(source, 1, 4, 1); // rows 0, 7, 14, 21
+    ASSERT_EQ(dest.Create(1, 4, 1, nullptr), 1);
+    dest.SetFieldMode(1, 0);
+    ASSERT_EQ(dest.SplitFields(&source, 0), 1);
+    EXPECT_EQ(std::vector<uint8_t>(dest.pixels, dest.pixels + 4),
+              (std::vector<uint8_t>{0, 14, 7, 21}));
 }
