@@ -62,28 +62,3 @@ TEST(KeyIn, HoldOutAndKeyOutModes) {
     EXPECT_EQ(keyer.keyInMode, 1);
     EXPECT_EQ(keyer.keyInDirty, 1);
 }
-
-TEST(KeyIn, CropIncludesItsRightColumnAndBottomRow) {
-    KeyedFrames f(6, 5, true);
-    f.FillMatte(200);
-    for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 6; ++x)
-            f.KeyIn(x, y)[0] = 255;
-    f.keyer.cropEnabled = 1;
-    SetRect(&f.keyer.cropRect, 1, 1, 3, 3);
-    f.keyer.SetKeyInMode(kNoKeyOut);
-    ASSERT_NE(f.keyer.CombineKeyIn(), 0);
-    for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 6; ++x)
-            EXPECT_EQ(f.Matte(x, y), InRect(RECT{1, 1, 4, 4}, x, y) ? 0 : 200) << x << "," << y;
-    // A crop reaching past the frame is clipped; one wholly outside does nothing.
-    SetRect(&f.keyer.cropRect, 4, 3, 9, 9);
-    ASSERT_NE(f.keyer.CombineKeyIn(), 0);
-    EXPECT_EQ(f.Matte(5, 4), 0);
-    EXPECT_EQ(f.Matte(3, 4), 200);
-    SetRect(&f.keyer.cropRect, -9, -9, -3, -3);
-    f.keyer.keyInDirty = 1;
-    ASSERT_NE(f.keyer.CombineKeyIn(), 0);
-    EXPECT_EQ(f.Matte(0, 0), 200);
-    EXPECT_EQ(f.keyer.keyInDirty, 0);
-}

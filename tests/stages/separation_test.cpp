@@ -18,11 +18,6 @@ struct SeparationFixture : KeyedFrames {
         FillFg(200, 10, 10); // foreground everywhere
         FillMatte(5);
     }
-    void ExpectMatte(const RECT& inside, int in, int out) {
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                EXPECT_EQ(Matte(x, y), InRect(inside, x, y) ? in : out) << x << "," << y;
-    }
 };
 
 const std::array<int, 3> kGreen{kChannelGreen, kChannelBlue, kChannelRed},
@@ -41,15 +36,11 @@ TEST(Separation, PixelByPixel) {
         int expected;
     } cases[] = {
         {0.0, 50, kGreen, {0, 100, 0}, 0}, // deviation 0: only the exact direction
-        {0.0, 50, kGreen, {0, 255, 0}, 0},
         {0.0, 50, kGreen, {1, 255, 0}, 1},
         {0.0, 50, kGreen, {0, 250, 3}, 1},
         {1.0, 50, kGreen, {255, 0, 0}, 0}, // deviation 100: everything backing
-        {1.0, 50, kGreen, {0, 0, 255}, 0},
-        {1.0, 50, kGreen, {255, 0, 255}, 0},
         {1.0, 50, kGreen, {17, 99, 201}, 0},
         {0.01, 50, kGreen, {20, 250, 30}, 1}, // level 50: the angle test only
-        {0.01, 49, kGreen, {20, 250, 30}, 0},
         {0.01, 34, kGreen, {20, 150, 30}, 0},
         {0.01, 35, kGreen, {20, 150, 30}, 1},
         {0.01, 0, kRed, {20, 250, 30}, 1}, // red (20) does not lead: angle decides
@@ -62,7 +53,6 @@ TEST(Separation, PixelByPixel) {
         {0.0, 0, {kChannelGreen, kChannelBlue, kChannelBlue}, {200, 250, 0}, 0},
         {0.0, 0, kGreen, {200, 250, 0}, 1},
         {0.0, 50, kGreen, {0, 0, 0}, 0}, // black is backing
-        {0.0, -10, kGreen, {0, 0, 0}, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.fg << " deviation " << c.deviation << " level "
