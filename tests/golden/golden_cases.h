@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -78,9 +79,11 @@ inline std::vector<Case> Cases() {
     using param_rows::kKeyOutChoices;
     using Configure = std::function<void(harness::Host&)>;
     std::vector<Case> cases;
-    // A case showing `show` with the further settings of `more`.
-    auto add = [&](int show, std::string name, Configure more, bool keyIn = false,
-                   int padding = 0) {
+    // A case showing `show` with the further settings of `more`, with a key-in
+    // layer and rows padded as `keyIn` and `padding` are at the time.
+    bool keyIn = false;
+    int padding = 0;
+    auto add = [&](int show, std::string name, Configure more) {
         cases.push_back({View(show) + name,
                          [=](harness::Host& h) {
                              h.SetPopup(ParamShow, show);
@@ -101,21 +104,18 @@ inline std::vector<Case> Cases() {
                         h.SetQuality(high != 0);
                         if (on) crop(h, 40, 30);
                     });
+    keyIn = true;
     for (int keyOut = KeyOutNone; keyOut <= KeyOutFgMinusKeyIn; ++keyOut)
-        add(
-            ShowComposite, "_KeyIn_" + ChoiceName(kKeyOutChoices, keyOut),
-            [=](harness::Host& h) { h.SetPopup(ParamKeyOut, keyOut); }, true);
-    add(
-        ShowComposite, "_KeyIn_" + ChoiceName(kKeyOutChoices, KeyOutKeyInPlusFg) + "_CropOn",
+        add(ShowComposite, "_KeyIn_" + ChoiceName(kKeyOutChoices, keyOut),
+            [=](harness::Host& h) { h.SetPopup(ParamKeyOut, keyOut); });
+    add(ShowComposite, "_KeyIn_" + ChoiceName(kKeyOutChoices, KeyOutKeyInPlusFg) + "_CropOn",
         [=](harness::Host& h) {
             h.SetPopup(ParamKeyOut, KeyOutKeyInPlusFg);
             crop(h, 30, 20);
-        },
-        true);
-    add(
-        ShowComposite, "_KeyIn_Draft", [](harness::Host& h) { h.SetQuality(false); }, true);
-    add(
-        ShowTransparency, "_KeyIn", [](harness::Host&) {}, true);
+        });
+    add(ShowComposite, "_KeyIn_Draft", [](harness::Host& h) { h.SetQuality(false); });
+    add(ShowTransparency, "_KeyIn", [](harness::Host&) {});
+    keyIn = false;
 
     for (int mode = CorrectionBrightness; mode <= CorrectionBlend; ++mode) {
         for (int show : {int(ShowComposite), int(ShowCorrectedBg)})
@@ -162,8 +162,8 @@ inline std::vector<Case> Cases() {
         h.SetSlider(ParamCropSize, 120);
         h.SetSlider(ParamTranspEdge, 5); // 2.5 at half resolution
     });
-    add(
-        ShowComposite, "_PaddedRows", [](harness::Host&) {}, false, 24);
+    padding = 24;
+    add(ShowComposite, "_PaddedRows", [](harness::Host&) {});
     return cases;
 }
 
@@ -235,6 +235,35 @@ inline std::string DescribeDifference(const Frame& rendered, const std::vector<u
           << int(e[1]) << ' ' << int(e[2]) << ' ' << int(e[3]);
     }
     return s.str();
+}
+
+// Renders one case on a fresh host loading `module` (threads 0: the module's
+// own count) into *out; an empty string, or what went wrong.
+inline std::string RenderOne(const std::string& module, const Case& c, uint32_t threads,
+                             Frame* out) {
+    harness::Host host;
+    host.LoadModule(module);
+    if (threads) host.SetThreadCount(threads);
+    if (PF_Err err = host.Setup()) return "set-up returned " + std::to_string(err);
+    CaseFrames frames(c);
+    Configure(host, c, frames);
+    const harness::RenderResult r = host.Render(frames.out);
+    if (r.err) return "render returned " + std::to_string(r.err);
+    if (r.outFlags) return "render set out flags " + Hex(r.outFlags) + ": " + r.message;
+    host.Teardown();
+    if (!host.Problems().empty()) return "problem toward the host: " + host.Problems().front();
+    *out = frames.out;
+    return {};
+}
+
+// The difference from the frame kept at `path`, when it has the recorded hash.
+inline std::string KeptDifference(const std::string& path, const Frame& frame,
+                                  const std::string& recorded) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<uint8_t> kept{std::istreambuf_iterator<char>(in), {}};
+    if (!in || Hex(Fnv1a(kept)) != recorded)
+        return "no kept frame with the recorded hash at " + path;
+    return DescribeDifference(frame, kept);
 }
 
 } // namespace golden

@@ -13,46 +13,13 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "golden/golden_cases.h"
 
-namespace {
-
 using namespace golden;
-
-// Renders one case on a fresh host; an empty string, or what went wrong.
-std::string Render(const std::string& module, const Case& c, Frame* out) {
-    harness::Host host;
-    host.LoadModule(module);
-    if (PF_Err err = host.Setup()) return "set-up returned " + std::to_string(err);
-    CaseFrames frames(c);
-    Configure(host, c, frames);
-    const harness::RenderResult r = host.Render(frames.out);
-    if (r.err) return "render returned " + std::to_string(r.err);
-    if (r.outFlags) return "render set out flags " + Hex(r.outFlags) + ": " + r.message;
-    host.Teardown();
-    if (!host.Problems().empty()) return "problem toward the host: " + host.Problems().front();
-    *out = frames.out;
-    return {};
-}
-
-// The difference from the kept frame of the case, when there is one with the
-// recorded hash.
-std::string KeptDifference(const std::string& kept, const std::string& name, const Frame& frame,
-                           const std::string& recorded) {
-    if (kept.empty()) return {};
-    std::ifstream in(kept + "/" + name + ".bytes", std::ios::binary);
-    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
-    if (!in || Hex(Fnv1a(bytes)) != recorded) return "; no kept frame with the recorded hash";
-    return "; " + DescribeDifference(frame, bytes);
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     if (argc != 3 && argc != 4) {
@@ -81,7 +48,7 @@ int main(int argc, char** argv) {
         std::string problem;
         Frame frame;
         try {
-            problem = Render(module, c, &frame);
+            problem = RenderOne(module, c, 0, &frame);
         } catch (const std::exception& e) {
             problem = e.what();
         }
@@ -89,7 +56,9 @@ int main(int argc, char** argv) {
         if (problem.empty() && it == recorded.end()) problem = "no recorded hash";
         if (problem.empty() && Hex(Fnv1a(frame.pixels)) != it->second)
             problem = "hash " + Hex(Fnv1a(frame.pixels)) + ", recorded " + it->second +
-                      KeptDifference(kept, c.name, frame, it->second);
+                      (kept.empty() ? ""
+                                    : "; " + KeptDifference(kept + "/" + c.name + ".bytes", frame,
+                                                            it->second));
         if (it != recorded.end()) recorded.erase(it);
         if (problem.empty()) {
             ++identical;

@@ -1,6 +1,6 @@
 // The render driver through the stand-in host: trivial views, messages,
 // layer validation, the backing-colour cache of the sequence record, the crop
-// rectangle, the output alpha and the host's failures. Every test ends with
+// on a small output, an unknown key-out and the host's failures. Every test ends with
 // the host's contract checks (no problems left behind).
 #include <gtest/gtest.h>
 
@@ -51,13 +51,11 @@ struct RenderTest : ::testing::Test {
             }
         return true;
     }
-    // Brightens the background by half inside the crop (9 -> 13).
-    void CropAndBrighten(double x, double y, int size) {
-        fg.Fill(255, 0, 255, 0);
+    // Brightens the background by half (9 -> 13) inside a crop from (50, 2).
+    void CropAndBrighten() {
         bg.Fill(255, 9, 9, 9);
         host.SetCheckbox(ParamCrop, true);
-        host.SetPoint(ParamCropPosition, x, y);
-        host.SetSlider(ParamCropSize, size);
+        host.SetPoint(ParamCropPosition, 50, 2);
         host.SetPopup(ParamBgColorCorrection, CorrectionBrightness);
         host.SetSlider(ParamBgCcBrightness, 50);
     }
@@ -70,7 +68,8 @@ TEST_F(RenderTest, TrivialViewsAndRefusedLayers) {
         kBackgroundAlpha7,
         kBackgroundRowOf10,
         kKeyIn8x5,
-        kKeyIn4x8
+        kKeyIn4x8,
+        kCropBrightened
     };
     const struct {
         const char* what;
@@ -89,6 +88,7 @@ TEST_F(RenderTest, TrivialViewsAndRefusedLayers) {
         {"missing background", ShowComposite, 8, kNoBackground, "You first have to select the background layer!", {0, 0, 0, 0}},
         {"key-in of another height", ShowCorrectedBg, 8, kKeyIn8x5, kSizeMessage, {0, 0, 0, 0}},
         {"key-in of the same pixel count, other shape", ShowCorrectedBg, 8, kKeyIn4x8, kSizeMessage, {0, 0, 0, 0}},
+        {"a small output ignores the crop", ShowCorrectedBg, 120, kCropBrightened, nullptr, {255, 13, 13, 13}}, // last: it sets the crop
         // clang-format on
     };
     for (const auto& c : cases) {
@@ -96,7 +96,9 @@ TEST_F(RenderTest, TrivialViewsAndRefusedLayers) {
         other = Frame(8, 4, 40); // 10 pixels per row
         other.Fill(255, 1, 2, 3);
         keyIn = c.layers == kKeyIn8x5 ? Frame(8, 5) : Frame(4, 8);
-        host.SetLayer(ParamKeyIn, c.layers >= kKeyIn8x5 ? &keyIn : nullptr);
+        host.SetLayer(ParamKeyIn,
+                      c.layers == kKeyIn8x5 || c.layers == kKeyIn4x8 ? &keyIn : nullptr);
+        if (c.layers == kCropBrightened) CropAndBrighten();
         if (c.layers == kNoBackground) host.SetLayer(ParamBackground, nullptr);
         if (c.layers == kBackgroundAlpha7) bg.Fill(7, 1, 2, 3);
         if (c.layers == kBackgroundRowOf10) host.SetLayer(ParamBackground, &other);
@@ -108,129 +110,78 @@ TEST_F(RenderTest, TrivialViewsAndRefusedLayers) {
     }
 }
 
+// Key blue, green, red at bytes 8..10, the measured colour at 11..13; the
+// same key reuses the measurement, re-set-up clears the key, a frame with no
+// pixel near the key stores black and later frames pass it on.
 TEST_F(RenderTest, BackingColourIsCachedInTheSequenceRecord) {
     Frames(16, 8);
-    fg.Fill(255, 20, 200, 30);
     host.SetColor(ParamChromaColor, 0, 255, 0);
-    host.Render(out);
-    // Key blue, green, red at 8..10, the measured colour at 11..13.
-    const std::vector<uint8_t> measured = {0, 255, 0, 30, 200, 20};
-    std::vector<uint8_t> rec = Record();
-    ASSERT_EQ(rec.size(), 16u);
-    EXPECT_EQ(std::vector<uint8_t>(rec.begin() + 8, rec.begin() + 14), measured);
-
-    // Same key colour: the stored measurement is used, not measured again.
-    fg.Fill(255, 10, 150, 10);
-    host.Render(out);
-    rec = Record();
-    EXPECT_EQ(std::vector<uint8_t>(rec.begin() + 8, rec.begin() + 14), measured);
-
-    // Re-set-up clears the key colour, so the next frame measures again.
-    ASSERT_EQ(host.SequenceResetup(), 0);
-    rec = Record();
-    EXPECT_EQ(std::vector<uint8_t>(rec.begin(), rec.begin() + 11), std::vector<uint8_t>(11, 0));
-    host.Render(out);
-    rec = Record();
-    EXPECT_EQ(std::vector<uint8_t>(rec.begin() + 11, rec.begin() + 14),
-              (std::vector<uint8_t>{10, 150, 10}));
-
-    // No pixel near the key: black is stored, and passed on by later frames.
-    ASSERT_EQ(host.SequenceResetup(), 0);
-    fg.Fill(255, 255, 0, 0);
-    host.Render(out);
-    fg.Fill(255, 0, 255, 0);
-    host.Render(out);
-    rec = Record();
-    EXPECT_EQ(std::vector<uint8_t>(rec.begin() + 9, rec.begin() + 14),
-              (std::vector<uint8_t>{255, 0, 0, 0, 0}));
+    const struct {
+        bool resetup;
+        uint8_t r, g, b;
+        std::vector<uint8_t> bytes8to13;
+    } frames[] = {{false, 20, 200, 30, {0, 255, 0, 30, 200, 20}},
+                  {false, 10, 150, 10, {0, 255, 0, 30, 200, 20}},
+                  {true, 10, 150, 10, {0, 255, 0, 10, 150, 10}},
+                  {true, 255, 0, 0, {0, 255, 0, 0, 0, 0}},
+                  {false, 0, 255, 0, {0, 255, 0, 0, 0, 0}}};
+    for (const auto& f : frames) {
+        if (f.resetup) {
+            ASSERT_EQ(host.SequenceResetup(), 0);
+            const std::vector<uint8_t> cleared = Record();
+            EXPECT_EQ(cleared[8] + cleared[9] + cleared[10], 0);
+        }
+        fg.Fill(255, f.r, f.g, f.b);
+        host.Render(out);
+        const std::vector<uint8_t> rec = Record();
+        ASSERT_EQ(rec.size(), 16u);
+        EXPECT_EQ(std::vector<uint8_t>(rec.begin() + 8, rec.begin() + 14), f.bytes8to13);
+    }
 }
 
-TEST_F(RenderTest, OutputAlphaFollowsTheKeyOut) {
+// A key-out value outside the list acts as "None": the output is opaque.
+TEST_F(RenderTest, UnknownKeyOutGivesAnOpaqueOutput) {
     Frames(16, 8, ShowComposite);
     fg.Fill(255, 0, 255, 0);
-    host.SetQuality(false);
     host.SetColor(ParamChromaColor, 0, 255, 0);
-    host.SetPopup(ParamKeyOut, KeyOutKeyInPlusFg);
-    host.Render(out);
-    EXPECT_EQ(out.Pixel(3, 3)[0], 0) << "a key-out mode leaves the alpha to the stages";
-    host.SetPopup(ParamKeyOut, 7); // outside the list: acts as "None"
+    host.SetPopup(ParamKeyOut, 7);
     host.Render(out);
     for (int y = 0; y < out.height; ++y)
         for (int x = 0; x < out.width; ++x)
             ASSERT_EQ(out.Pixel(x, y)[0], 255);
-    // Other views have opaque alpha whatever the key-out.
-    host.SetPopup(ParamKeyOut, KeyOutFgMinusKeyIn);
-    host.SetPopup(ParamShow, ShowCorrectedBg);
-    host.Render(out);
-    EXPECT_TRUE(AllPixels(out, 255, 1, 2, 3));
 }
 
-TEST_F(RenderTest, CropRectangleOnTheFrame) {
-    const struct {
-        int w, h;
-        double x, y;
-        int size, xDen, yDen;
-        RECT inside; // right and bottom exclusive
-    } cases[] = {
-        {200, 150, 50, 40, 60, 1, 1, {50, 40, 110, 100}},
-        // Each axis scales by its own downsampling: 200 at 1/2 and 1/4.
-        {300, 100, 10, 20, 200, 2, 4, {10, 20, 110, 70}},
-        {120, 6, 50, 2, 40, 1, 1, {0, 0, 120, 6}}, // a small output ignores the crop
-    };
-    for (const auto& c : cases) {
-        Frames(c.w, c.h);
-        CropAndBrighten(c.x, c.y, c.size);
-        host.SetDownsample(1, c.xDen, 1, c.yDen);
-        host.Render(out);
-        for (int y = 0; y < out.height; ++y)
-            for (int x = 0; x < out.width; ++x) {
-                const bool in = x >= c.inside.left && x < c.inside.right && y >= c.inside.top &&
-                                y < c.inside.bottom;
-                ASSERT_EQ(out.Pixel(x, y)[2], in ? 13 : 255) << c.w << ": " << x << "," << y;
-                ASSERT_EQ(out.Pixel(x, y)[0], 255) << x << "," << y;
-            }
-    }
-}
-
+// A failed checkout of "Background" ends the render at once; one of "Key
+// In" checks "Background" back in first. A failed copy of a trivial view
+// passes its code on; a zero downsampling denominator refuses the keyed
+// frame; without sequence data nothing happens (not even the missing-layer
+// message). The output is left alone each time.
 TEST_F(RenderTest, HostFailuresReturnTheirCodes) {
     Frames(8, 4, ShowForeground);
-    // A failed checkout of "Background" ends the render at once; one of "Key
-    // In" checks "Background" back in first.
+    auto render = [&] {
+        const harness::RenderResult r = host.Render(out);
+        return std::vector<long>{r.err, long(r.outFlags), host.OutstandingCheckouts(),
+                                 AllPixels(out, 0, 0, 0, 0)};
+    };
     for (PF_ParamIndex index : {ParamBackground, ParamKeyIn}) {
         host.FailCheckout(index, 517);
-        harness::RenderResult r = host.Render(out);
+        EXPECT_EQ(render(), (std::vector<long>{517, 0, 0, 1}));
         host.FailCheckout(index, 0);
-        EXPECT_EQ(r.err, 517);
-        EXPECT_EQ(r.outFlags, 0);
-        EXPECT_EQ(host.OutstandingCheckouts(), 0);
-        EXPECT_EQ(host.CopyCalls(), 0);
-        EXPECT_TRUE(AllPixels(out, 0, 0, 0, 0));
     }
-    host.FailCopy(7); // the copy of the trivial views passes its code on
+    host.FailCopy(7);
     EXPECT_EQ(host.Render(out).err, 7);
     host.FailCopy(0);
-    EXPECT_EQ(host.Render(out).err, 0);
-    EXPECT_TRUE(AllPixels(out, 255, 10, 20, 30));
-
-    // A zero downsampling denominator refuses the keyed frame, output untouched.
     host.SetPopup(ParamShow, ShowComposite);
     for (auto [xDen, yDen] : {std::pair<A_u_long, A_u_long>{0, 1}, {1, 0}}) {
         host.ForceDownsample({1, xDen}, {1, yDen});
-        harness::RenderResult r = host.Render(out);
-        EXPECT_EQ(r.err, PF_Err_INTERNAL_STRUCT_DAMAGED);
-        EXPECT_EQ(r.outFlags, 0);
-        EXPECT_TRUE(AllPixels(out, 0, 0, 0, 0));
+        EXPECT_EQ(render(), (std::vector<long>{PF_Err_INTERNAL_STRUCT_DAMAGED, 0, 0, 1}));
     }
-    // Without sequence data nothing happens (not even the missing-layer message).
     host.SetDownsample(1, 1, 1, 1);
     host.SetLayer(ParamBackground, nullptr);
     const PF_Handle sequence = host.SequenceHandle();
     host.SetSequenceHandle(nullptr);
-    harness::RenderResult r = host.Render(out);
+    EXPECT_EQ(render(), (std::vector<long>{0, 0, 0, 1}));
     host.SetSequenceHandle(sequence);
-    EXPECT_EQ(r.err, 0);
-    EXPECT_EQ(r.outFlags, 0);
-    EXPECT_TRUE(AllPixels(out, 0, 0, 0, 0));
 }
 
 // A sequence handle too short for the record (another layout, a foreign or
@@ -244,37 +195,28 @@ TEST_F(RenderTest, ShortSequenceRecordsAreMeasuredAnewAndLeftAlone) {
     host.Render(out); // the real record now holds the key and (20, 200, 30)
     fg.Fill(255, 10, 150, 10);
     const PF_Handle record = host.SequenceHandle();
-
-    struct Size {
+    const struct {
         size_t bytes;
-        bool sizeKnown;
-        bool used;
-    };
-    for (Size s :
-         {Size{0, true, false}, Size{4, true, false}, Size{13, true, false}, Size{15, true, false},
-          Size{16, true, true}, Size{32, true, true}, Size{16, false, true}}) {
+        bool sizeKnown, used;
+    } sizes[] = {{0, true, false}, {13, true, false}, {15, true, false},
+                 {16, true, true}, {32, true, true},  {16, false, true}};
+    for (const auto& s : sizes) {
+        std::vector<uint8_t> before = host.HandleBytes(record); // key and (20, 200, 30)
+        before.resize(s.bytes, 0xAB);
         const PF_Handle handle = host.NewHandle(s.bytes);
-        std::vector<uint8_t> before(s.bytes, 0xAB);
-        if (s.bytes >= 16) {
-            before = host.HandleBytes(record); // key and measured (20, 200, 30)
-            before.resize(s.bytes, 0xAB);
-        }
         if (s.bytes > 0) std::memcpy(*handle, before.data(), s.bytes);
         host.SetSequenceHandle(handle);
         host.OfferHandleSize(s.sizeKnown);
-        EXPECT_EQ(host.Render(out).err, 0);
-        EXPECT_EQ(host.SequenceResetup(), 0);
+        EXPECT_EQ(host.Render(out).err + host.SequenceResetup(), 0);
         host.OfferHandleSize(true);
         host.SetSequenceHandle(record);
-        if (s.used) {
-            EXPECT_EQ(out.Pixel(0, 0)[0], 255) << s.bytes;
-            std::vector<uint8_t> after = host.HandleBytes(handle);
-            EXPECT_EQ(after[8] + after[9] + after[10], 0)
-                << s.bytes << ": re-set-up clears the key";
-            EXPECT_EQ(after[12], 200) << s.bytes << ": the stored measurement was used";
-        } else {
-            EXPECT_EQ(host.HandleBytes(handle), before) << s.bytes << " bytes: left alone";
-        }
+        const std::vector<uint8_t> after = host.HandleBytes(handle);
+        if (s.used) // re-set-up cleared the key; the stored measurement was used
+            EXPECT_EQ(std::vector<int>({after[8] + after[9] + after[10], after[12]}),
+                      std::vector<int>({0, 200}))
+                << s.bytes;
+        else
+            EXPECT_EQ(after, before) << s.bytes << " bytes: left alone";
         host.DisposeHandle(handle);
     }
 }

@@ -38,33 +38,11 @@ struct DirectFg {
 
 } // namespace
 
+// Ties go to green, then blue, then red; (200, 100, 150) gives chromaticity
+// over 450 and light 0.1 and 0.05 of the mean 150. A black backing fails to
+// plain defaults.
 TEST(BackingColour, RankingDefaultsAndTheBlackBacking) {
     KeyedFrames f(4, 4);
-    ASSERT_EQ(f.keyer.SetSmoothBgShadow(1), 1);
-    KeyerParams p;
-    p.bgCorrectionMode = 5;
-    p.transparencyEdge = 25.0;
-    ASSERT_EQ(f.keyer.SetParams(p), 1);
-    ClearFlags(f.keyer);
-    ASSERT_EQ(f.keyer.SetBackingColour(0, 255, 0, 0), 1); // arguments blue, green, red
-    const KeyerParams& d = f.keyer.defaultParams;
-    EXPECT_EQ(T(d.separationColor), (Triple{0, 255, 0}));
-    EXPECT_EQ(T(d.fgCorrectionColor), (Triple{0, 255, 0}));
-    EXPECT_EQ(T(d.transparencyColor), (Triple{0, 1, 0}));
-    EXPECT_EQ(T(d.backingChromaticity), (Triple{0, 1, 0}));
-    EXPECT_EQ(T(d.shadowColor), (Triple{63.75, 72.25, 63.75}));
-    EXPECT_EQ(T(d.lightColor), (Triple{4.25, 8.5, 4.25}));
-    EXPECT_EQ(T(f.keyer.params.backingChromaticity), (Triple{0, 1, 0}));
-    EXPECT_EQ(f.keyer.separationDirty + f.keyer.keyInDirty, 2);
-    EXPECT_EQ(Backing(f.keyer), (Rgb{0, 255, 0}));
-    // The snapshot is reset and smoothing switched off.
-    EXPECT_EQ(f.keyer.smoothBgShadow + f.keyer.params.bgCorrectionMode, 0);
-    EXPECT_EQ(f.keyer.params.transparencyEdge, 0.0);
-    EXPECT_EQ(f.keyer.shadingBuffer, nullptr);
-    EXPECT_EQ(f.keyer.ownCorrectedBackground, nullptr);
-    EXPECT_EQ(f.keyer.correctedBackground, &f.bgImage);
-
-    // Ties go to green, then blue, then red.
     const struct {
         int b, g, r;
         Order order;
@@ -76,20 +54,14 @@ TEST(BackingColour, RankingDefaultsAndTheBlackBacking) {
         ASSERT_EQ(f.keyer.SetBackingColour(c.b, c.g, c.r, 0), 1);
         EXPECT_EQ(OrderOf(f.keyer), c.order) << c.r << "," << c.g << "," << c.b;
     }
-    // (200, 100, 150): chromaticity over 450; light 0.1 and 0.05 of the mean 150.
+    const KeyerParams& d = f.keyer.defaultParams;
     EXPECT_EQ(T(d.transparencyColor), (Triple{200.0 / 450, 100.0 / 450, 150.0 / 450}));
     EXPECT_EQ(T(d.lightColor), (Triple{15, 7.5, 7.5}));
-
-    // A black backing fails to plain defaults.
     EXPECT_EQ(f.keyer.SetBackingColour(0, 0, 0, 0), 0);
     EXPECT_EQ(OrderOf(f.keyer), (Order{0, 1, 2}));
-    for (const double* t :
-         std::initializer_list<const double*>{d.separationColor, d.backingChromaticity,
-                                              d.shadowColor, f.keyer.params.transparencyColor})
+    for (const double* t : {d.separationColor, d.backingChromaticity, d.shadowColor})
         EXPECT_EQ(T(t), (Triple{0, 0, 0}));
-    EXPECT_EQ(Backing(f.keyer), (Rgb{0, 0, 0}));
     f.keyer.defaultParams.separationColor[0] = 199.9; // truncated toward zero
-    f.keyer.defaultParams.separationColor[1] = 0.99;
     f.keyer.defaultParams.separationColor[2] = 255.0;
     EXPECT_EQ(Backing(f.keyer), (Rgb{199, 0, 255}));
 }
@@ -120,19 +92,6 @@ TEST(BackingRefinement, PickedColourMeasuresTheScreen) {
     double u[3] = {0, 255, 0};
     ASSERT_EQ(f.keyer.RefineBackingColour(u), 1);
     EXPECT_EQ(T(u), (Triple{5, 120, 15})); // blue, green, red
-
-    // Nothing qualifying leaves the keyer unchanged.
-    KeyedFrames h(5, 5);
-    h.FillFg(255, 0, 0);
-    ASSERT_EQ(h.keyer.SetBackingColour(10, 20, 30, 0), 1);
-    double v[3] = {0, 255, 0};
-    EXPECT_EQ(h.keyer.RefineBackingColour(v), 0);
-    EXPECT_EQ(T(v), (Triple{0, 255, 0}));
-    h.keyer.separationDirty = 0;
-    EXPECT_EQ(h.keyer.SetBackingColour(0, 255, 0, 1), 0);
-    EXPECT_EQ(h.keyer.SetBackingColour(0, 0, 0, 1), 0); // a black pick counts nothing
-    EXPECT_EQ(T(h.keyer.defaultParams.separationColor), (Triple{30, 20, 10}));
-    EXPECT_EQ(h.keyer.separationDirty, 0);
 }
 
 TEST(BackingRefinement, FieldModeAndEightKFrames) {

@@ -1,5 +1,4 @@
-// Background colour correction: each mode on hand-computed pixels, the
-// stage and view targets.
+// Background colour correction: each mode on hand-computed pixels.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -61,33 +60,4 @@ TEST(BgCorrection, ModesOnAUniformBackground) {
         EXPECT_EQ(f.OutRgb(0, 0), c.expected);
         EXPECT_EQ(f.Out(1, 1)[0], 0); // the output's alpha is not touched
     }
-}
-
-TEST(BgCorrection, StageTarget) {
-    KeyedFrames f(4, 3);
-    f.FillBg(100, 50, 200);
-    SetCorrection(f.keyer, 0, 0.0, 0.0); // no mode: nothing written, flag cleared
-    ASSERT_EQ(f.keyer.CorrectBackground(nullptr), 1);
-    EXPECT_EQ(f.keyer.bgCorrectionDirty, 0);
-
-    SetCorrection(f.keyer, 5, 1.0, 0.0, {1, 2, 3});
-    CImageBaseClass* own = f.keyer.ownCorrectedBackground;
-    ASSERT_NE(own, nullptr);
-    f.keyer.compositeDirty = 0;
-    ASSERT_EQ(f.keyer.CorrectBackground(nullptr), 1);
-    EXPECT_EQ(f.keyer.bgCorrectionDirty + f.keyer.compositeDirty, 0);
-    for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 4; ++x) {
-            const uint8_t* px = own->PixelAddress(uint16_t(x), uint16_t(y));
-            EXPECT_EQ((Rgb{px[0], px[1], px[2]}), (Rgb{1, 2, 3}));
-        }
-    EXPECT_EQ(f.Bg(3, 2)[1], 100);
-    EXPECT_EQ(f.Out(3, 2)[1], 0);
-    // Writing the output marks the composite as gone.
-    EXPECT_EQ(f.keyer.RenderCorrectedBackgroundView(), 1);
-    EXPECT_EQ(f.keyer.compositeDirty, 1);
-    // A keyer without images fails instead of touching null images.
-    CKeyer empty;
-    EXPECT_EQ(empty.CorrectBackground(nullptr), 0);
-    EXPECT_EQ(empty.RenderCorrectedBackgroundView(), 0);
 }

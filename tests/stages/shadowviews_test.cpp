@@ -1,5 +1,5 @@
-// The "Shadows" and "Lights" views: colours by ratio and matte, the key-in
-// override, a black backing, an empty band, smoothing and flags.
+// The "Shadows" and "Lights" views: colours by ratio and matte, and the
+// ratio table against the ratio of every pixel.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -57,64 +57,6 @@ TEST(ShadingViews, ColoursByRatioAndMatte) {
         EXPECT_EQ(f.Out(1, 0)[0], 7); // the alpha byte belongs to the render driver
         EXPECT_EQ(f.keyer.compositeDirty, 1);
     }
-}
-
-TEST(ShadingViews, KeyIn255PaintsTheNeutralColour) {
-    ViewFixture f(3, 2, true);
-    KeyerFrames::SetRgb(f.Fg(0, 0), 0, 102, 0);
-    KeyerFrames::SetRgb(f.Fg(1, 0), 0, 102, 0);
-    KeyerFrames::SetRgb(f.Fg(2, 0), 200, 255, 200);
-    const uint8_t keyIn[3] = {255, 254, 255};
-    for (int x = 0; x < 3; ++x)
-        f.KeyIn(x, 0)[0] = keyIn[x];
-    ASSERT_EQ(f.keyer.RenderShadowsView(), 1);
-    EXPECT_EQ(f.OutRgb(0, 0), (Rgb{255, 255, 255}));
-    EXPECT_EQ(f.OutRgb(1, 0), (Rgb{15, 15, 255}));
-    ASSERT_EQ(f.keyer.RenderLightsView(), 1);
-    EXPECT_EQ(f.OutRgb(1, 0), (Rgb{100, 100, 100}));
-    EXPECT_EQ(f.OutRgb(2, 0), (Rgb{100, 100, 100}));
-}
-
-TEST(ShadingViews, BlackBackingAndAnEmptyBand) {
-    ViewFixture black(4, 4, false, 0); // black backing: the band stays unpainted
-    EXPECT_EQ(black.keyer.RenderShadowsView(), 1);
-    EXPECT_EQ(black.keyer.RenderLightsView(), 1);
-    EXPECT_EQ(black.out, std::vector<uint8_t>(black.out.size(), 7));
-    // A one-column crop (an empty band) paints the crop rectangle with the
-    // neutral colour.
-    ViewFixture f(6, 5);
-    f.keyer.cropEnabled = 1;
-    f.keyer.cropRect = RECT{2, 1, 3, 4};
-    ASSERT_EQ(f.keyer.RenderLightsView(), 1);
-    for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 6; ++x)
-            EXPECT_EQ(f.OutRgb(x, y),
-                      InRect(f.keyer.cropRect, x, y) ? (Rgb{100, 100, 100}) : (Rgb{7, 7, 7}))
-                << x << "," << y;
-}
-
-TEST(ShadingViews, SmoothingAndADirtyChain) {
-    ViewFixture f(5, 5);
-    ASSERT_EQ(f.keyer.SetSmoothBgShadow(1), 1);
-    KeyerFrames::SetRgb(f.Fg(2, 2), 0, 0, 0); // one ratio 0 among ones
-    ASSERT_EQ(f.keyer.RenderShadowsView(), 1);
-    const double r = 8.0f * (1.0f / 9);
-    const int v = int(255 * ((r * r) * (r * r)));
-    for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 5; ++x)
-            EXPECT_EQ(f.OutRgb(x, y),
-                      InRect(RECT{1, 1, 4, 4}, x, y) ? (Rgb{v, v, 255}) : (Rgb{255, 255, 255}))
-                << x << "," << y;
-
-    // A dirty separation runs the chain first.
-    ViewFixture g(6, 6);
-    KeyerFrames::SetRgb(g.Fg(3, 3), 250, 20, 30); // clearly not backing
-    g.Matte(0, 0) = 77;                           // stale
-    g.keyer.separationDirty = g.keyer.keyInDirty = 1;
-    ASSERT_EQ(g.keyer.RenderShadowsView(), 1);
-    EXPECT_EQ(Flags(g.keyer), 110);
-    EXPECT_EQ(g.Matte(0, 0), 0);
-    EXPECT_NE(g.Matte(3, 3), 0);
 }
 
 TEST(ShadingRatioTable, GivesTheRatioOfEveryPixel) {

@@ -1,6 +1,6 @@
-// Underlay smoothing: uniform areas, partial mattes toward the corrected
-// background, untouched backing pixels, rounding, the band's repeated
-// borders, the crop and an empty band.
+// Underlay smoothing against clamped window means: partial mattes toward the
+// corrected background, untouched backing pixels, rounding, the band's
+// repeated borders, the crop and an empty band.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -57,25 +57,6 @@ struct SmoothFixture : KeyedFrames {
 };
 
 } // namespace
-
-TEST(SmoothUnderlay, UniformAreaKeepsOpaquePixelsAndBlendsPartialOnes) {
-    SmoothFixture f(12, 10);
-    f.FillUnder(37, 180, 222);
-    f.FillBg(200, 10, 100);
-    f.Matte(2, 7) = f.Matte(0, 9) = 1;
-    f.Matte(6, 2) = 0;
-    f.Under(6, 2)[0] = 99; // a backing pixel with another colour
-    ASSERT_EQ(f.keyer.SmoothUnderlay(), 1);
-    EXPECT_EQ(f.UnderRgb(0, 0), (Rgb{37, 180, 222})); // 49 equal bytes: the byte
-    EXPECT_EQ(f.UnderRgb(11, 9), (Rgb{37, 180, 222}));
-    // Matte 1: t = 254/255, (C - A) * t + A = 199.36, 10.67, 100.48.
-    EXPECT_EQ(f.UnderRgb(2, 7), (Rgb{199, 10, 100}));
-    EXPECT_EQ(f.UnderRgb(0, 9), (Rgb{199, 10, 100}));
-    EXPECT_EQ(f.UnderRgb(6, 2), (Rgb{99, 180, 222})); // matte 0 is never written
-    // Its neighbours see 48 x 37 + 99 = 1875: 38.27 rounds to 38.
-    EXPECT_EQ(f.UnderRgb(7, 3), (Rgb{38, 180, 222}));
-    EXPECT_EQ(f.keyer.compositeDirty + f.keyer.spillShadowDirty, 2);
-}
 
 TEST(SmoothUnderlay, MatchesClampedWindowMeansWithAndWithoutCrop) {
     SmoothFixture f(23, 19, 7);

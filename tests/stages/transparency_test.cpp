@@ -55,24 +55,3 @@ TEST(Transparency, GradedValues) {
         EXPECT_EQ(f.Matte(1, 1), c.expected);
     }
 }
-
-TEST(Transparency, FlagsAndEmptyCrop) {
-    KeyedFrames f(2, 2);
-    f.RankGreen();
-    f.keyer.params.transparencyColor[1] = 1.0;
-    f.keyer.params.transparencyThreshold = 0.0;
-    f.keyer.params.transparencyStrength = 1.0;
-    f.FillFg(0, 200, 0);
-    f.Matte(1, 1) = 1;
-    f.keyer.cropEnabled = 1;
-    SetRect(&f.keyer.cropRect, 1, 0, 2, 2); // one column: nothing runs
-    ClearFlags(f.keyer);
-    EXPECT_NE(f.keyer.GradeTransparency(), 0);
-    EXPECT_EQ(f.Matte(1, 1), 1);
-    EXPECT_EQ(Flags(f.keyer), 0);
-    f.keyer.cropEnabled = 0; // a regular run sets the chain's flags
-    EXPECT_NE(f.keyer.GradeTransparency(), 0);
-    EXPECT_EQ(f.Matte(1, 1), 0);
-    EXPECT_EQ(f.Matte(0, 0), 0); // backing stays 0
-    EXPECT_EQ(Flags(f.keyer), 1111);
-}

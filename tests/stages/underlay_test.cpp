@@ -1,5 +1,5 @@
 // Underlay fill: the raised backing colour, frames without foreground or rim,
-// the seed colour, the level series of a 100 x 60 band against a model of the
+// the level series of a 100 x 60 band against a model of the
 // tile grid and rim totals beyond 32 bits.
 #include <gtest/gtest.h>
 
@@ -114,51 +114,24 @@ struct Model {
 
 } // namespace
 
+// No foreground: the corrected background, and the flags set. Foreground but
+// no rim: the raised colour (40, 200, 60) + 55 everywhere, the flags unchanged.
 TEST(FillUnderlay, NoForegroundOrNoRim) {
-    // No foreground: the corrected background, and the flags set.
-    UnderlayFixture f(12, 9);
-    for (int y = 0; y < 9; ++y)
-        for (int x = 0; x < 12; ++x) {
-            KeyerFrames::SetRgb(f.Bg(x, y), uint8_t(x * 20), uint8_t(y * 25), 77);
-            f.Edge(x, y) = x == 3;
-        }
-    ASSERT_EQ(f.keyer.FillUnderlay(), 1);
-    for (int y = 0; y < 9; ++y)
-        for (int x = 0; x < 12; ++x)
-            EXPECT_EQ(f.UnderRgb(x, y), (Rgb{x * 20, y * 25, 77}));
-    EXPECT_EQ(f.keyer.compositeDirty + f.keyer.spillShadowDirty, 2);
-
-    // Foreground but no rim: the raised colour (40, 200, 60) + 55 everywhere,
-    // the flags unchanged.
-    UnderlayFixture g(10, 8);
+    UnderlayFixture f(12, 9), g(10, 8);
+    f.DrawBlob();
+    f.FillMatte(0);
+    const std::vector<uint8_t> background = Model(f).Fill({});
     g.FillBg(1, 2, 3);
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 5; ++x)
             g.Matte(x, y) = 255;
-    ASSERT_EQ(g.keyer.FillUnderlay(), 1);
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 10; ++x)
-            ASSERT_EQ(g.UnderRgb(x, y), (Rgb{95, 255, 115}));
-    EXPECT_EQ(g.keyer.compositeDirty + g.keyer.spillShadowDirty, 0);
-}
-
-TEST(FillUnderlay, SmallBandKeepsTheSeedColour) {
-    // 6 x 5: n = 4, no tile pass. Foreground 2 x 2, rim 4 pixels of (10, 20, 30).
-    UnderlayFixture f(6, 5);
-    f.FillBg(10, 20, 30);
-    for (int y = 1; y < 3; ++y)
-        for (int x = 2; x < 4; ++x)
-            f.Matte(x, y) = 255;
-    KeyerFrames::SetRgb(f.Bg(0, 0), 50, 60, 70); // not rim: not counted
-    f.Edge(1, 1) = f.Edge(4, 1) = f.Edge(1, 2) = f.Edge(4, 2) = 1;
-    ASSERT_EQ(f.keyer.FillUnderlay(), 1);
-    // f = 4 / 30: 10 * 26/30 + 95 * 4/30 = 21.33, 51.33, 41.33.
-    for (int y = 0; y < 5; ++y)
-        for (int x = 0; x < 6; ++x)
-            EXPECT_EQ(f.UnderRgb(x, y), InRect(RECT{2, 1, 4, 3}, x, y) ? (Rgb{21, 51, 41})
-                                        : x + y == 0                   ? (Rgb{50, 60, 70})
-                                                                       : (Rgb{10, 20, 30}));
-    EXPECT_EQ(f.keyer.compositeDirty, 1);
+    ASSERT_EQ(f.keyer.FillUnderlay() + g.keyer.FillUnderlay(), 2);
+    EXPECT_EQ(f.Underlay(), background);
+    for (int i = 0; i < 80; ++i)
+        ASSERT_EQ(g.UnderRgb(i % 10, i / 10), (Rgb{95, 255, 115})) << i;
+    EXPECT_EQ(std::vector<int>({f.keyer.compositeDirty, f.keyer.spillShadowDirty,
+                                g.keyer.compositeDirty, g.keyer.spillShadowDirty}),
+              std::vector<int>({1, 1, 0, 0}));
 }
 
 TEST(FillUnderlay, HundredBySixtyRunsTileSizes80To5) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <ostream>
@@ -18,15 +19,9 @@
 struct Rgb {
     int r, g, b;
     bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
-    bool operator!=(const Rgb& o) const { return !(*this == o); }
 };
 inline std::ostream& operator<<(std::ostream& os, const Rgb& c) {
     return os << "(" << c.r << "," << c.g << "," << c.b << ")";
-}
-
-// True for (x, y) inside r, right and bottom exclusive.
-inline bool InRect(const RECT& r, int x, int y) {
-    return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
 }
 
 // The dirty flags as a five-digit pattern: bg, separation, spill, composite, key-in.
@@ -66,9 +61,7 @@ struct KeyerFrames {
             Wrap(keyInImage, keyIn, 1, 0);
         } else {
             keyInImage.Create(w, h, 1, nullptr);
-            const uint8_t full = 255;
-            RECT all{0, 0, w, h};
-            keyInImage.FillRect(&all, &full, 0, 0);
+            std::fill(keyInImage.pixels, keyInImage.pixels + w * h, 255);
             keyInImage.SetUndefined(0);
         }
         matte.Create(w, h, 1, nullptr);
@@ -91,31 +84,19 @@ struct KeyerFrames {
     uint8_t* Out(int x, int y) { return &out[(size_t(y) * width + x) * 4]; }
     uint8_t* KeyIn(int x, int y) { return &keyIn[(size_t(y) * width + x) * 4]; }
     uint8_t& Matte(int x, int y) { return matte.pixels[size_t(y) * width + x]; }
-    Rgb FgRgb(int x, int y) { return RgbOf(Fg(x, y)); }
-    Rgb BgRgb(int x, int y) { return RgbOf(Bg(x, y)); }
     Rgb OutRgb(int x, int y) { return RgbOf(Out(x, y)); }
 
     static Rgb RgbOf(const uint8_t* p) { return Rgb{p[1], p[2], p[3]}; }
     static void SetRgb(uint8_t* pixel, uint8_t r, uint8_t g, uint8_t b) {
-        pixel[1] = r;
-        pixel[2] = g;
-        pixel[3] = b;
+        pixel[1] = r, pixel[2] = g, pixel[3] = b;
     }
-    void FillFg(uint8_t r, uint8_t g, uint8_t b) {
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                SetRgb(Fg(x, y), r, g, b);
+    static void FillRgb(std::vector<uint8_t>& frame, uint8_t r, uint8_t g, uint8_t b) {
+        for (size_t i = 0; i < frame.size(); i += 4)
+            SetRgb(&frame[i], r, g, b);
     }
-    void FillBg(uint8_t r, uint8_t g, uint8_t b) {
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                SetRgb(Bg(x, y), r, g, b);
-    }
-    void FillMatte(uint8_t value) {
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                Matte(x, y) = value;
-    }
+    void FillFg(uint8_t r, uint8_t g, uint8_t b) { FillRgb(fg, r, g, b); }
+    void FillBg(uint8_t r, uint8_t g, uint8_t b) { FillRgb(bg, r, g, b); }
+    void FillMatte(uint8_t value) { std::fill(matte.pixels, matte.pixels + width * height, value); }
 };
 
 // Frames with a keyer attached (and told whether there is a key-in layer);
@@ -126,40 +107,32 @@ struct KeyedFrames : KeyerFrames {
     KeyedFrames(int w, int h, bool keyInLayer = false) : KeyerFrames(w, h, keyInLayer) {
         keyer.hasKeyIn = keyInLayer ? 1 : 0;
         EXPECT_EQ(Attach(keyer), 1);
-        for (int i = 0; i < w * h; ++i)
-            keyer.edgeImage->pixels[i] = 0;
+        std::fill(keyer.edgeImage->pixels, keyer.edgeImage->pixels + w * h, 0);
     }
     // Green dominant, blue middle, red smallest, as a green backing ranks them.
     void RankGreen() {
-        keyer.channelOrder[0] = kChannelGreen;
-        keyer.channelOrder[1] = kChannelBlue;
+        keyer.channelOrder[0] = kChannelGreen, keyer.channelOrder[1] = kChannelBlue;
         keyer.channelOrder[2] = kChannelRed;
     }
     // Separation against green (0, 200, 0) at level 50, deviation 50 %.
     void SeparateGreen() {
-        keyer.params.separationColor[0] = keyer.params.separationColor[2] = 0.0;
-        keyer.params.separationColor[1] = 200.0;
-        keyer.params.separationLevel = 50.0;
-        keyer.params.separationDeviation = 0.5;
+        KeyerParams& p = keyer.params;
+        p.separationColor[0] = p.separationColor[2] = 0.0, p.separationColor[1] = 200.0;
+        p.separationLevel = 50.0, p.separationDeviation = 0.5;
         RankGreen();
     }
     uint8_t& Edge(int x, int y) { return keyer.edgeImage->pixels[size_t(y) * width + x]; }
     uint8_t* Under(int x, int y) {
         return keyer.underlayImage->pixels + (size_t(y) * width + x) * 3;
     }
-    Rgb UnderRgb(int x, int y) {
-        const uint8_t* p = Under(x, y);
-        return Rgb{p[0], p[1], p[2]};
-    }
+    Rgb UnderRgb(int x, int y) { return Rgb{Under(x, y)[0], Under(x, y)[1], Under(x, y)[2]}; }
     void SetUnder(int x, int y, uint8_t r, uint8_t g, uint8_t b) {
-        Under(x, y)[0] = r;
-        Under(x, y)[1] = g;
-        Under(x, y)[2] = b;
+        uint8_t* p = Under(x, y);
+        p[0] = r, p[1] = g, p[2] = b;
     }
     void FillUnder(uint8_t r, uint8_t g, uint8_t b) {
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                SetUnder(x, y, r, g, b);
+        for (int i = 0; i < width * height; ++i)
+            SetUnder(i % width, i / width, r, g, b);
     }
     std::vector<uint8_t> Underlay() const {
         return std::vector<uint8_t>(keyer.underlayImage->pixels,

@@ -27,10 +27,7 @@ inline uint8_t Byte(double v) {
 }
 
 inline void Put(uint8_t* p, double r, double g, double b) {
-    p[0] = 255;
-    p[1] = Byte(r);
-    p[2] = Byte(g);
-    p[3] = Byte(b);
+    p[0] = 255, p[1] = Byte(r), p[2] = Byte(g), p[3] = Byte(b);
 }
 
 // The green-screen plate. The backing colour is about (40, 190, 60).
@@ -45,23 +42,13 @@ inline void GreenScreen(uint8_t* data, int width, int height, int rowbytes, uint
             double light = 1.08 - 0.18 * x / width;
             double r = 40 * light, g = 190 * light, b = 60 * light;
             // A lit patch top left and the subject's shadow on the floor.
-            if (x < width / 5 && y < height / 4) {
-                r *= 1.2;
-                g *= 1.2;
-                b *= 1.2;
-            }
+            if (x < width / 5 && y < height / 4) r *= 1.2, g *= 1.2, b *= 1.2;
             double sx = (x - (cx + rx * 0.9)) / (rx * 0.9),
                    sy = (y - height * 0.85) / (height * 0.1);
             double shadow = sx * sx + sy * sy;
-            if (shadow < 1.0) {
-                double k = 0.55 + 0.45 * shadow;
-                r *= k;
-                g *= k;
-                b *= k;
-            }
-            r += rng.Noise(3);
-            g += rng.Noise(4);
-            b += rng.Noise(3);
+            const double k = shadow < 1.0 ? 0.55 + 0.45 * shadow : 1.0;
+            if (shadow < 1.0) r *= k, g *= k, b *= k;
+            r += rng.Noise(3), g += rng.Noise(4), b += rng.Noise(3);
             // The subject: an ellipse with a 3-pixel soft edge and green spill.
             double dx = (x - cx) / rx, dy = (y - cy) / ry;
             double d = std::sqrt(dx * dx + dy * dy);
