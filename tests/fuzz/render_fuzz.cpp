@@ -64,8 +64,8 @@ void SetParam(harness::Host& host, const harness::ParamInfo& p, Bytes& in, int w
         host.SetPopup(p.index, v);
     if (p.type == PF_Param_CHECKBOX && Pick(in, 0, 1, &v)) // any stored value, not only 0 and 1
         const_cast<PF_ParamDef&>(host.Value(p.index)).u.bd.value = v;
-    if (p.type == PF_Param_POINT && Pick(in, -8 << 16, (w + 8) << 16, &v) &&
-        Pick(in, -8 << 16, (h + 8) << 16, &y))
+    if (p.type == PF_Param_POINT && Pick(in, -8 * 65536, (w + 8) << 16, &v) &&
+        Pick(in, -8 * 65536, (h + 8) << 16, &y))
         host.SetPointFixed(p.index, v, y);
     if (p.type != PF_Param_COLOR) return;
     if (const uint8_t mode = in.U8()) {
