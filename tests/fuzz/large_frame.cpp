@@ -63,17 +63,17 @@ int main(int argc, char** argv) try {
     const harness::RenderResult r = host.Render(out);
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
     host.Teardown();
-    std::printf("%dx%d: err %d %s, %.2f s, peak RSS %.1f MiB before the render (the host's three "
-                "frames), %.1f MiB after\n",
-                width, height, int(r.err), r.message.c_str(), seconds.count(), before, peakMiB());
+    // Before the render: the host's three frames.
+    std::printf("%dx%d: err %d%s%s, %.2f s, peak RSS %.1f MiB before the render, %.1f MiB after\n",
+                width, height, int(r.err),
+                r.message.empty() ? "" : ", message: ", r.message.c_str(), seconds.count(), before,
+                peakMiB());
     for (const std::string& p : host.Problems())
         std::printf("host complaint: %s\n", p.c_str());
     if (!host.Problems().empty()) return 1;
     // A refused frame must leave the output as the host cleared it.
-    auto wrote = [](uint8_t b) { return b != 0; };
-    if (r.err || !r.message.empty())
-        return std::any_of(out.pixels.begin(), out.pixels.end(), wrote) ? 1 : 3;
-    return 0;
+    if (r.err == PF_Err_NONE && r.message.empty()) return 0;
+    return std::any_of(out.pixels.begin(), out.pixels.end(), [](uint8_t b) { return b; }) ? 1 : 3;
 } catch (const std::bad_alloc&) { // the host's own frames did not fit: nothing was rendered
     std::printf("the host could not allocate its frames\n");
     return 4;
