@@ -1,6 +1,6 @@
-// `orvo key` in this process: the checks made before any frame is rendered,
-// what stays on disk when a run fails part-way, the automatic choices (key
-// colour, background fitting), and frames through the real plug-in module.
+// The orvo program as a user runs it, one process start per way it can end;
+// then `orvo key` in this process: the checks made before any frame is
+// rendered, what stays on disk when a run fails part-way, background fitting.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -14,8 +14,50 @@ using orvo::Frame;
 
 namespace {
 
-bool SamePixels(const Frame& a, const Frame& b) {
-    return a.width == b.width && a.height == b.height && a.px == b.px;
+TEST(ToolProgram, EveryExitPathOnce) {
+    ScratchDir d;
+    const std::string fg = d / "fg.png", bg = d / "bg.png", out = d / "out.png", kept = d / "kept";
+    WritePng(fg, GreenPlate(128, 40), 3);
+    WritePng(bg, Solid(256, 80, 90, 60, 200), 3);
+    WriteBytes(kept + ".png", "an earlier result");
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string says; // in stdout or stderr
+        std::string plugin = "";
+    } cases[] = {
+        {{"key", "--fg", fg, "--bg", bg, "-o", out},
+         0,
+         "is 256x80, the foreground 128x40: scaled to cover the frame, centred"},
+        {{"params"}, 0, "transp_strength"},
+        {{"KEY", "--help"}, 0, "11  Composite   (the default)"}, // the views come from the plug-in
+        {{"--version"}, 0, "orvo 1.0"},
+        {{"about"}, 0, "Orvo for AE, v1.0\nChromakey with shadows, color corrections"},
+        {{"kye"}, 2, "unknown command \"kye\" (did you mean \"key\"?)"},
+        {{"key", "--fg", fg, "--bg", bg}, 2, "Run with --help"},
+        {{"key", "--fg", fg, "--bg", bg, "-o", kept + ".png", "--set", "Transp. Strenght=1"},
+         2,
+         "did you mean \"Transp. Strength\""},
+        {{"key", "--fg", fg, "-o", kept + ".png"},
+         3,
+         "You first have to select the background layer!"},
+        {{"key", "--fg", fg, "--bg", bg, "-o", kept + ".png"},
+         1,
+         "cannot load the plug-in \"" + d / "none.so",
+         d / "none.so"},
+        {{"farm", "wait", d / "nojob"}, 2, "holds no farm job"},
+    };
+    for (const auto& c : cases) {
+        const RunResult r = RunOrvo(c.args, c.plugin);
+        EXPECT_EQ(r.status, c.status) << c.args[0] << " " << c.says << "\n" << r.err;
+        EXPECT_TRUE(Contains(r.out + r.err, c.says)) << r.out << r.err;
+    }
+    // The still was keyed over the background, and no failed run touched its output.
+    orvo::Frame comp = ReadBack(out);
+    ASSERT_EQ(comp.width, 128);
+    EXPECT_NEAR(comp.pixel(100, 5)[3], 200, 8);
+    EXPECT_EQ(ReadBytes(kept + ".png"), "an earlier result");
+    EXPECT_EQ(d.Files(), (std::vector<std::string>{"bg.png", "fg.png", "kept.png", "out.png"}));
 }
 
 // A 3-frame plate sequence fg.0001.png .. fg.0003.png, the first frame as
@@ -36,17 +78,11 @@ struct Shot {
     KeyRun Key(const std::string& fields) const {
         return tooltest::Key(Options(dir, "fg=fg.png;bg=bg.png;out=out.png;" + fields));
     }
-    bool NoTemporaries() const {
-        for (const std::string& f : dir.Files())
-            if (Contains(f, "orvo-tmp") || Contains(f, "orvo-probe")) return false;
-        return true;
-    }
 };
 
 TEST(ToolKey, RefusedBeforeRenderingNamingTheProblem) {
     Shot s;
-    const std::string bytes = ReadBytes(s.dir / "bg.png");
-    WriteBytes(s.dir / "cut.png", bytes.substr(0, bytes.size() / 2));
+    WriteBytes(s.dir / "cut.json", "{\"parameters\": {");
     WriteBytes(s.dir / "out.png", "an earlier result");
     WritePng(s.dir / "small.png", Solid(20, 10, 255, 255, 255), 1);
     WritePng(s.dir / "short.png", Solid(128, 30, 1, 2, 3), 3);
@@ -68,10 +104,7 @@ TEST(ToolKey, RefusedBeforeRenderingNamingTheProblem) {
                                      "of \"" +
                                          d + "/fg.png\"; the automatic choice is 60,"},
         {"fg=grey.png", "no backing colour found in the first frame of \"" + d + "/grey.png\""},
-        {"bgFit=covr", "(did you mean \"cover\"?)"},
-        {"resolution=hlf", "did you mean \"half\""},
-        {"preset=cut.png", "cannot read preset \"" + d + "/cut.png\": not valid JSON"},
-        {"frames=1-2", "--frames needs"},
+        {"preset=cut.json", "cannot read preset \"" + d + "/cut.json\": not valid JSON"},
         {"fg=fg.%04d.png;frames=2-5", d + "/fg.0004.png"},
         {"fg=fg.%04d.png", "is one image but the foreground has 3 frames"},
         {"out=../" + name + "/bg.png", "refusing to write output"},
@@ -85,7 +118,6 @@ TEST(ToolKey, RefusedBeforeRenderingNamingTheProblem) {
         EXPECT_FALSE(r.Says("frame in")) << fields; // nothing was rendered
     }
     EXPECT_EQ(s.dir.Files(), before);
-    EXPECT_EQ(ReadBytes(s.dir / "bg.png"), bytes);
     EXPECT_EQ(ReadBytes(s.dir / "out.png"), "an earlier result");
 }
 
@@ -93,8 +125,6 @@ TEST(ToolKey, AFailurePartWayKeepsTheFramesDoneAndNoVideo) {
     Shot s;
     WriteBytes(s.dir / "broken.0001.png", ReadBytes(s.dir / "fg.0001.png"));
     WriteBytes(s.dir / "broken.0002.png", "broken");
-    WritePng(s.dir / "grows.0001.png", s.frames[0], 3);
-    WritePng(s.dir / "grows.0002.png", GreenPlate(140, 40), 3);
     // Backgrounds whose second frame is shorter: the effect refuses frame 2
     // unless the background is fitted (the default).
     for (int n = 1; n <= 3; ++n)
@@ -108,8 +138,6 @@ TEST(ToolKey, AFailurePartWayKeepsTheFramesDoneAndNoVideo) {
         {"bgFit=none", 3,
          "frame 2: the effect reports: FG, BG and optional KeyIn must have the same"},
         {"show=Foreground;fg=broken.%04d.png", 2, s.dir / "broken.0002.png"},
-        {"show=Foreground;fg=grows.%04d.png", 2,
-         s.dir / "grows.0002.png\": frame 2 is 140x40, the first frame 128x40"},
     };
     for (const auto& c : cases)
         for (const char* out : {"out.%04d.png", "clip.mov"}) {
@@ -119,105 +147,11 @@ TEST(ToolKey, AFailurePartWayKeepsTheFramesDoneAndNoVideo) {
             EXPECT_TRUE(r.Says(c.says)) << c.fields << " " << out << ": " << r.error;
         }
     // Frame 1 of the sequence stays, whole; nothing after it, no video under
-    // its name (a bad input keeps the part done as clip.partial.mov), no temporaries.
-    EXPECT_TRUE(SamePixels(ReadBack(s.dir / "out.0001.png"), s.frames[0]));
-    EXPECT_FALSE(Exists(s.dir / "out.0002.png"));
-    EXPECT_FALSE(Exists(s.dir / "clip.mov"));
-    EXPECT_TRUE(s.NoTemporaries());
-    EXPECT_EQ(s.Key("fg=fg.%04d.png;bg=bgs.%04d.png;out=fit.%04d.png").status, 0);
-    EXPECT_TRUE(Exists(s.dir / "fit.0003.png"));
-}
-
-TEST(ToolKey, ViewsSequencesAndVideoThroughThePlugin) {
-    Shot s;
-    const struct {
-        std::string fields, out; // `out`: the files to read back, numbered from `first`
-        int first;
-        std::vector<Frame> want;
-    } cases[] = {
-        {"show=1;out=fg-view.png", "fg-view.png", 0, {s.frames[0]}},
-        {"show=background;out=bg-view.png", "bg-view.png", 0, {s.background}},
-        // Half resolution: the frames reach the effect at half size.
-        {"show=Foreground;resolution=Half;out=half.tif",
-         "half.tif",
-         0,
-         {orvo::Downscale(s.frames[0], 2)}},
-        {"show=Foreground;fg=fg.%04d.png;out=seq.####.png", "seq.%04d.png", 1, s.frames},
-        // A range keeps the input's numbers.
-        {"show=Foreground;fg=fg.%04d.png;frames=2-3;out=part.%02d.png",
-         "part.%02d.png",
-         2,
-         {s.frames[1], s.frames[2]}},
-        // A sequence to .mov (lossless, alpha) and back comes back exact.
-        {"show=Foreground;fg=fg.%04d.png;out=clip.mov", "", 0, {}},
-        {"show=Foreground;fg=clip.mov;out=back.%04d.png", "back.%04d.png", 1, s.frames},
-    };
-    for (const auto& c : cases) {
-        const KeyRun r = s.Key(c.fields);
-        ASSERT_EQ(r.status, 0) << c.fields << ": " << r.error;
-        EXPECT_TRUE(c.want.empty() || r.Says(std::to_string(c.want.size()) + " frame"));
-        for (size_t i = 0; i < c.want.size(); ++i) {
-            char name[64];
-            std::snprintf(name, sizeof name, c.out.c_str(), c.first + int(i));
-            EXPECT_TRUE(SamePixels(ReadBack(s.dir / name), c.want[i])) << name;
-        }
-    }
-    EXPECT_FALSE(Exists(s.dir / "part.01.png") || Exists(s.dir / "back.0004.png"));
-    EXPECT_TRUE(s.NoTemporaries());
-}
-
-TEST(ToolKey, KeyInMatteAndPointsOutsideTheFrame) {
-    Shot s;
-    Frame matte = Solid(128, 40, 0, 0, 0);
-    for (int y = 0; y < 40; ++y)
-        for (int x = 0; x < 64; ++x)
-            matte.pixel(x, y)[1] = 255; // left half white
-    WritePng(s.dir / "matte.png", matte, 1);
-    ASSERT_EQ(s.Key("keyIn=matte.png;set=Key Out=KeyIn plus FG").status, 0);
-    const Frame keyOut = ReadBack(s.dir / "out.png");
-    EXPECT_EQ(keyOut.pixel(100, 5)[0], 0);
-    EXPECT_NE(keyOut.pixel(5, 5)[0], 0);
-    // A crop point dragged off the frame is sent as it is, with a note.
-    const KeyRun r = s.Key("set=Crop=on;set=Crop Position=-20,300");
-    EXPECT_EQ(r.status, 0) << r.error;
-    EXPECT_TRUE(r.Says("\"Crop Position\" -20,300 lies outside the 128x40 frame"));
-}
-
-TEST(ToolKey, AutomaticKeyColourIsTheBackingsAndStoredInThePreset) {
-    // Backing pixels (60, 190..206, 80); a red square; a row of grey.
-    Frame plate = GreenPlate(128, 40);
-    for (int x = 0; x < 128; ++x)
-        plate.pixel(x, 0)[1] = plate.pixel(x, 0)[2] = plate.pixel(x, 0)[3] = 128;
-    uint8_t rgb[3];
-    ASSERT_TRUE(orvo::MeasureKeyColour(plate, rgb));
-    EXPECT_EQ(rgb[0], 60);
-    EXPECT_NEAR(rgb[1], 198, 2);
-    EXPECT_EQ(rgb[2], 80);
-    // It matches the backing and not the red square; nothing strongly
-    // saturated (grey, dark) measures nothing.
-    EXPECT_EQ(orvo::PixelsMatchingKey(Solid(8, 8, 60, 190, 80), rgb), 64u);
-    const uint8_t red[3] = {200, 40, 30};
-    EXPECT_EQ(orvo::PixelsMatchingKey(Solid(8, 8, 60, 190, 80), red), 0u);
-    EXPECT_FALSE(orvo::MeasureKeyColour(Solid(16, 16, 120, 130, 110), rgb));
-    EXPECT_FALSE(orvo::MeasureKeyColour(Solid(16, 16, 20, 40, 20), rgb));
-
-    Shot s;
-    KeyRun r = s.Key("out=a.png;savePreset=look.json;set=transp_strength=120.5");
-    ASSERT_EQ(r.status, 0) << r.error;
-    ASSERT_TRUE(orvo::MeasureKeyColour(s.frames[0], rgb));
-    const std::string colour =
-        std::to_string(rgb[0]) + "," + std::to_string(rgb[1]) + "," + std::to_string(rgb[2]);
-    EXPECT_TRUE(r.Says("key colour " + colour + " measured from the first frame"));
-    const std::string preset = ReadBytes(s.dir / "look.json");
-    for (const std::string& part :
-         {"\"Chroma Color\": \"" + colour + "\"", std::string("\"Transp. Strength\": 120.5"),
-          std::string("\"Show\": \"Composite\"")})
-        EXPECT_TRUE(Contains(preset, part)) << preset;
-    // The preset keys the same picture, and measures nothing.
-    r = s.Key("out=b.png;preset=look.json");
-    ASSERT_EQ(r.status, 0) << r.error;
-    EXPECT_FALSE(r.Says("measured"));
-    EXPECT_EQ(ReadBytes(s.dir / "a.png"), ReadBytes(s.dir / "b.png"));
+    // its name, no temporaries.
+    EXPECT_EQ(ReadBack(s.dir / "out.0001.png").px, s.frames[0].px);
+    EXPECT_FALSE(Exists(s.dir / "out.0002.png") || Exists(s.dir / "clip.mov"));
+    for (const std::string& f : s.dir.Files())
+        EXPECT_FALSE(Contains(f, "orvo-tmp") || Contains(f, "orvo-probe")) << f;
 }
 
 TEST(ToolKey, BackgroundsAreFittedToTheForeground) {
@@ -231,29 +165,23 @@ TEST(ToolKey, BackgroundsAreFittedToTheForeground) {
         BgFit fit;
         int w, h, x, y, red;
     } cases[] = {
-        {BgFit::kCover, 2, 2, 0, 0, 20}, // the middle columns, cropped, not scaled
-        {BgFit::kCover, 2, 2, 1, 1, 30},
+        {BgFit::kCover, 2, 2, 1, 1, 30},  // the middle columns, cropped, not scaled
         {BgFit::kContain, 4, 4, 2, 0, 0}, // opaque black bars above and below
-        {BgFit::kContain, 4, 4, 2, 1, 30},
-        {BgFit::kContain, 4, 4, 2, 3, 0},
         // A tent two source pixels wide each side: output 0 centres on source
         // 0.5, weights 0.75, 0.75, 0.25 on 10, 20, 30 -> 30 / 1.75 = 17.1.
         {BgFit::kStretch, 2, 2, 0, 0, 17},
-        {BgFit::kStretch, 2, 2, 1, 0, 33}, // 0.25, 0.75, 0.75 on 20, 30, 40
         // Upscaled (cover is stretch here): edges kept, the middle interpolated.
-        {BgFit::kCover, 8, 4, 0, 0, 10},
-        {BgFit::kCover, 8, 4, 7, 3, 40},
         {BgFit::kCover, 8, 4, 2, 0, 18}, // 1.25 source pixels in: 10 + 0.75 * 10
     };
     for (const auto& c : cases) {
         const Frame f = orvo::FitBackground(bg, c.w, c.h, c.fit);
         ASSERT_EQ(f.width * 10 + f.height, c.w * 10 + c.h);
-        EXPECT_EQ(f.pixel(c.x, c.y)[0], 255) << BgFitName(c.fit) << " " << c.w << " " << c.x;
-        EXPECT_EQ(f.pixel(c.x, c.y)[1], c.red) << BgFitName(c.fit) << " " << c.w << " " << c.x;
+        EXPECT_TRUE(f.pixel(c.x, c.y)[0] == 255 && f.pixel(c.x, c.y)[1] == c.red)
+            << BgFitName(c.fit) << " " << c.w << " " << c.x << ": " << int(f.pixel(c.x, c.y)[1]);
     }
     // None, and a background already the size, are left alone.
-    EXPECT_TRUE(SamePixels(orvo::FitBackground(bg, 2, 2, BgFit::kNone), bg));
-    EXPECT_TRUE(SamePixels(orvo::FitBackground(bg, 4, 2, BgFit::kContain), bg));
+    EXPECT_EQ(orvo::FitBackground(bg, 2, 2, BgFit::kNone).px, bg.px);
+    EXPECT_EQ(orvo::FitBackground(bg, 4, 2, BgFit::kContain).px, bg.px);
 }
 
 } // namespace
