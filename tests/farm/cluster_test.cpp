@@ -94,6 +94,11 @@ TEST(FarmCluster, KilledTaskLeavesNoDamagedFrameAndResumeGivesTheBytesOfOneMachi
     EXPECT_EQ(compare(), std::string(24, '='));
     r = RunOrvo({"farm", "status", dir / "job"});
     EXPECT_TRUE(Contains(r.out, "chunks: 2 done, 0 running, 0 pending, 0 failed")) << r.out;
+    // The scheduler spread the tasks: both nodes took part.
+    const std::string name = ReadJson(dir / "job/job.json").value("name", "");
+    r = RunProgram(
+        {"squeue", "--noheader", "--array", "--states=all", "--name=" + name, "--format=%N"});
+    EXPECT_TRUE(Contains(r.out, "n1") && Contains(r.out, "n2")) << r.out;
 }
 
 } // namespace

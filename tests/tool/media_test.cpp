@@ -96,6 +96,37 @@ TEST(MediaStills, EightBitValuesPassUntouchedAndDeeperFilesAreConvertedOnPurpose
     }
 }
 
+// A keyed video keeps the clip's rate, sound, timecode and colour tags, and is
+// encoded with the matrix it declares: the backing colour comes back.
+TEST(MediaVideo, OutputsCarryRateAudioTimecodeAndColour) {
+    ScratchDir dir;
+    ASSERT_TRUE(Ffmpeg("-f lavfi -i color=c=0x3AC052:s=64x48:r=25:d=0.4,format=rgb24 -f lavfi "
+                       "-i sine=frequency=440:duration=0.4 -vf "
+                       "scale=out_color_matrix=bt709:out_range=tv -pix_fmt yuv420p -c:v libx264 "
+                       "-colorspace bt709 -color_primaries bt709 -color_trc bt709 -color_range tv "
+                       "-c:a aac -timecode 01:00:00:00 -shortest " +
+                       dir / "shot.mov"));
+    orvo::KeyOptions o;
+    o.fg = dir / "shot.mov";
+    o.out = dir / "all.mp4";
+    o.show = "Foreground";
+    ASSERT_EQ(Key(o).status, 0);
+    RunResult r = RunProgram({"ffprobe", "-v", "error", "-show_entries",
+                              "stream=codec_name,r_frame_rate,color_space,color_primaries,"
+                              "color_transfer:stream_tags=timecode",
+                              "-of", "default=noprint_wrappers=1", dir / "all.mp4"});
+    for (const char* part : {"codec_name=h264", "codec_name=aac", "r_frame_rate=25/1",
+                             "timecode=01:00:00:00", "color_space=bt709", "color_transfer=bt709"})
+        EXPECT_TRUE(Contains(r.out, part)) << part << "\n" << r.out;
+    r = RunProgram({"ffmpeg", "-v", "error", "-i", dir / "all.mp4", "-frames:v", "1", "-f",
+                    "rawvideo", "-pix_fmt", "rgb24", "-"});
+    ASSERT_EQ(r.out.size(), 64u * 48 * 3) << r.err;
+    const uint8_t* px = reinterpret_cast<const uint8_t*>(r.out.data()) + (20 * 64 + 30) * 3;
+    EXPECT_NEAR(px[0], 58, 3);
+    EXPECT_NEAR(px[1], 192, 3);
+    EXPECT_NEAR(px[2], 82, 3);
+}
+
 TEST(MediaVideo, TimecodesMoveOnAsDisplayed) {
     const struct {
         const char *tc, *rate;
