@@ -93,3 +93,15 @@ TEST(WindowBandJob, MeanInPlaceMatchesBruteForce) {
     CheckMean(20, 1, {0, 0, 19, 0});          // a single row
     CheckMean(65535, 2, {0, 0, 65534, 1}, 2); // window rows of more than 16 bits
 }
+
+// (65535 + 6) x 3 bytes per window row: the row length is not a 16-bit total.
+TEST(WindowSlice, RowsWiderThanSixteenBits) {
+    CImageBaseClass image;
+    ASSERT_EQ(image.Create(65535, 2, 3, nullptr), 1);
+    void* mutex = nullptr;
+    CWindowSlice slice(&mutex);
+    slice.width = 65535;
+    slice.rows = 2;
+    ASSERT_EQ(slice.PrepareWindow(&image, SIZE{7, 7}), 1);
+    EXPECT_EQ(slice.rowBytes, 196623u);
+}

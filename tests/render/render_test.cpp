@@ -1,6 +1,6 @@
 // The render driver through the stand-in host: trivial views, messages,
 // layer validation, the backing-colour cache of the sequence record, the crop
-// on a small output, an unknown key-out and the host's failures. Every test ends with
+// on a small output, the alpha by key-out and the host's failures. Every test ends with
 // the host's contract checks (no problems left behind).
 #include <gtest/gtest.h>
 
@@ -139,11 +139,16 @@ TEST_F(RenderTest, BackingColourIsCachedInTheSequenceRecord) {
     }
 }
 
-// A key-out value outside the list acts as "None": the output is opaque.
-TEST_F(RenderTest, UnknownKeyOutGivesAnOpaqueOutput) {
+// A key-out mode leaves the alpha to the stages, also without a key-in
+// layer; a value outside the list acts as "None": the output is opaque.
+TEST_F(RenderTest, OutputAlphaFollowsTheKeyOut) {
     Frames(16, 8, ShowComposite);
     fg.Fill(255, 0, 255, 0);
+    host.SetQuality(false);
     host.SetColor(ParamChromaColor, 0, 255, 0);
+    host.SetPopup(ParamKeyOut, KeyOutKeyInPlusFg);
+    host.Render(out);
+    EXPECT_EQ(out.Pixel(3, 3)[0], 0);
     host.SetPopup(ParamKeyOut, 7);
     host.Render(out);
     for (int y = 0; y < out.height; ++y)

@@ -134,15 +134,25 @@ TEST(FillUnderlay, NoForegroundOrNoRim) {
               std::vector<int>({1, 1, 0, 0}));
 }
 
-TEST(FillUnderlay, HundredBySixtyRunsTileSizes80To5) {
+// The tile sizes follow the frame's shorter side: 5 * 2^(L-1), ..., 10, 5.
+TEST(FillUnderlay, TileSizesFromTheShorterSide) {
+    const struct {
+        int w, h;
+        std::vector<int> tiles;
+    } cases[] = {{100, 60, {80, 40, 20, 10, 5}}, {60, 7, {10, 5}}, {6, 6, {5}}};
+    for (const auto& c : cases) {
+        UnderlayFixture f(c.w, c.h);
+        f.DrawBlob();
+        Model model(f);
+        ASSERT_EQ(f.keyer.FillUnderlay(), 1);
+        EXPECT_EQ(f.Underlay(), model.Fill(c.tiles)) << c.w << "x" << c.h;
+    }
+    // The model tells the series apart: one level fewer or more differs.
     UnderlayFixture f(100, 60);
     f.DrawBlob();
     Model model(f);
-    ASSERT_EQ(f.keyer.FillUnderlay(), 1);
-    EXPECT_EQ(f.Underlay(), model.Fill({80, 40, 20, 10, 5}));
-    // The model tells the series apart: one level fewer or more differs.
-    EXPECT_NE(f.Underlay(), model.Fill({40, 20, 10, 5}));
-    EXPECT_NE(f.Underlay(), model.Fill({160, 80, 40, 20, 10, 5}));
+    EXPECT_NE(model.Fill({80, 40, 20, 10, 5}), model.Fill({40, 20, 10, 5}));
+    EXPECT_NE(model.Fill({80, 40, 20, 10, 5}), model.Fill({160, 80, 40, 20, 10, 5}));
 }
 
 TEST(FillUnderlay, RimTotalsBeyond32Bits) {
