@@ -234,6 +234,7 @@ int StripWorker(CJobSlice* slice) {
 } // namespace
 
 int CKeyer::RunBalancedBands(WorkerProcedure worker, void* context, RECT* band) const {
+    if (straightforward) return RunRowBands(worker, context, band);
     CRowBandJob job(threadCount);
     SIZE size{width, height};
     job.SetArea(&size, band);

@@ -100,7 +100,8 @@ class CKeyer : public CObject {
     int RunTileBands(WorkerProcedure worker, void* context, RECT* band, int32_t tileSize) const;
     // The same for passes whose cost differs from row to row: the row band
     // slices share the band's strips of rows, each taking the next strip
-    // until none is left. The worker sees each strip as a row band.
+    // until none is left. The worker sees each strip as a row band. In the
+    // straightforward form, plain row bands.
     int RunBalancedBands(WorkerProcedure worker, void* context, RECT* band) const;
     // Sets job over the frame and band, runs worker to the end; 1 on success.
     int RunJob(CAreaJob& job, WorkerProcedure worker, void* context, RECT* band) const;

@@ -288,11 +288,8 @@ int CompositeWorker(CJobSlice* slice) {
 int CKeyer::Composite() {
     RECT band = BandRect();
     if (smoothBgShadow && !SmoothShadingRatio()) return 0;
-    // Foreground pixels cost many times what backing pixels do: balanced
-    // bands, except in the straightforward form.
-    const int composed = straightforward ? RunRowBands(CompositeWorker, this, &band)
-                                         : RunBalancedBands(CompositeWorker, this, &band);
-    if (!composed) return 0;
+    // Foreground pixels cost many times what backing pixels do: balanced bands.
+    if (!RunBalancedBands(CompositeWorker, this, &band)) return 0;
     compositeDirty = 0;
     return 1;
 }

@@ -310,8 +310,6 @@ int CKeyer::SoftenEdge() {
 
     RECT band = BandRect();
     if (!RunRowBands(EdgeClearWorker, &pl, &band)) return 0;
-    const int scanned = straightforward ? RunRowBands(EdgeScanWorker, &pl, &band)
-                                        : RunBalancedBands(EdgeScanWorker, &pl, &band);
-    if (!scanned) return 0;
+    if (!RunBalancedBands(EdgeScanWorker, &pl, &band)) return 0;
     return RunRowBands(EdgeApplyWorker, &pl, &band);
 }
